@@ -1,0 +1,27 @@
+// Option values of one run, shared by every subsystem.
+#pragma once
+
+#include <cstdint>
+
+namespace cli {
+
+// Every field holds its default until the command line changes it.  All but
+// output_dev are 32-bit: the accepted ranges keep later products below 2^31.
+struct Settings {
+    int32_t tone_time = 100;
+    int32_t silent_time = 50;
+    int32_t sleep_time = 500;
+    const char* output_dev = "/dev/dsp"; // borrowed from argv or the literal
+    int32_t use_audio = 1;
+    int32_t bufsize = 4096;
+    int32_t speed = 8000; // replaced by the rate the device grants
+    int32_t bits = 8;
+    int32_t table_size = 256;
+    int32_t volume = 100;
+    int32_t left = 0;
+    int32_t right = 0;
+};
+
+inline Settings settings;
+
+} // namespace cli

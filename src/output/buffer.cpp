@@ -1,0 +1,81 @@
+// The block buffer and the writes that empty it.
+#include "output.h"
+#include "report.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace output {
+
+bool alloc_buf() {
+    buf = static_cast<unsigned char*>(std::malloc(cli::settings.bufsize));
+    fill = 0;
+    return buf != nullptr || fail_sys("malloc buf");
+}
+
+// A non-blocking descriptor (a shell may hand us one as standard output)
+// answers EAGAIN while its reader lags; wait for room instead of dropping
+// the block.
+[[nodiscard]] static bool wait_writable() {
+    pollfd p{out_fd, POLLOUT, 0};
+    int r;
+    do
+        r = poll(&p, 1, -1);
+    while (r < 0 && errno == EINTR);
+    return r >= 0 || fail_sys("poll");
+}
+
+// Every byte reaches the descriptor or the run fails: a short write goes on
+// with the rest.
+[[nodiscard]] static bool write_all(const unsigned char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t r = write(out_fd, p, n);
+        if (r > 0) {
+            p += r;
+            n -= static_cast<size_t>(r);
+        } else if (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!wait_writable())
+                return false;
+        } else if (errno != EINTR) {
+            return fail_sys("write");
+        }
+    }
+    return true;
+}
+
+bool advance(int32_t bytes) {
+    fill += bytes;
+    if (fill < cli::settings.bufsize)
+        return true;
+    fill = 0;
+    return write_all(buf, static_cast<size_t>(cli::settings.bufsize));
+}
+
+// When bufsize is not a multiple of the frame size the frame that reaches
+// the end of buf is split: its first bytes complete the block, the rest start
+// the next one.  So every block is bufsize bytes and nothing lands past buf.
+bool put_frame(int32_t v) {
+    unsigned char f[4];
+    const int32_t n = with_frame([&]<class F>() {
+        F::store(f, v);
+        return F::bytes;
+    });
+    const int32_t head = n < room() ? n : room();
+    std::memcpy(cursor(), f, static_cast<size_t>(head));
+    if (!advance(head))
+        return false;
+    std::memcpy(cursor(), f + head, static_cast<size_t>(n - head));
+    fill += n - head; // at most 3 bytes, and bufsize is at least 4
+    return true;
+}
+
+bool flush_rest() {
+    const auto n = static_cast<size_t>(fill);
+    fill = 0;
+    return n == 0 || write_all(buf, n);
+}
+
+} // namespace output
