@@ -1,0 +1,114 @@
+// The cosine table and the integer dual-tone generator, in-process.
+#include "output.h"
+#include "synth.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+// Defaults, 16-bit mono so each frame shows its sample value exactly, and a
+// buffer large enough that nothing is written out.
+void start(int32_t table_size = 256, int32_t volume = 100, int32_t speed = 8000) {
+    output::reset_output();
+    synth::reset_synth();
+    cli::settings = cli::Settings{};
+    cli::settings.table_size = table_size;
+    cli::settings.volume = volume;
+    cli::settings.speed = speed;
+    cli::settings.bufsize = 65536;
+    output::sample_format = 16;
+    ASSERT_TRUE(synth::build_costab());
+    ASSERT_TRUE(output::alloc_buf());
+}
+
+std::vector<int32_t> samples() {
+    std::vector<int32_t> v;
+    for (int32_t i = 0; i + 1 < output::fill; i += 2)
+        v.push_back(static_cast<int16_t>(output::buf[i] | output::buf[i + 1] << 8));
+    return v;
+}
+
+TEST(Costab, Entries) {
+    start();
+    EXPECT_EQ(synth::costab[0], 16383);
+    EXPECT_EQ(synth::costab[1], 16378);
+    EXPECT_EQ(synth::costab[2], 16363);
+    EXPECT_EQ(synth::costab[3], 16338);
+    EXPECT_EQ(synth::costab[64], 0);
+    EXPECT_EQ(synth::costab[128], -16383);
+    EXPECT_EQ(synth::costab[192], 0);
+
+    start(2);
+    EXPECT_EQ(synth::costab[0], 16383);
+    EXPECT_EQ(synth::costab[1], -16383);
+
+    start(256, 50);
+    EXPECT_EQ(synth::costab[0], 8191); // 0.5 * 16383, truncated
+
+    start(65536, 0);
+    for (int32_t i = 0; i < 65536; ++i)
+        ASSERT_EQ(synth::costab[i], 0) << i;
+}
+
+// Key "1" at the defaults: the index pairs of the first six frames are
+// (0,0) (22,38) (44,77) (67,115) (89,154) (111,193).
+TEST(Tone, PhaseStepsOfTheWorkedExample) {
+    start();
+    ASSERT_TRUE(synth::play_key('1'));
+    const std::vector<int32_t> v = samples();
+    ASSERT_EQ(v.size(), 800u);
+    const int pairs[6][2] = {{0, 0}, {22, 38}, {44, 77}, {67, 115}, {89, 154}, {111, 193}};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(v[i], synth::costab[pairs[i][0]] + synth::costab[pairs[i][1]]) << "frame " << i;
+    EXPECT_EQ(v[0], 32766);
+}
+
+// With two entries both steps are 0 and the indices move only by carries:
+// worked by hand from err = 4000, rem = 1394 and 2418.
+TEST(Tone, TableOfTwoMovesOnlyByCarries) {
+    start(2);
+    ASSERT_TRUE(synth::play_tone(697, 1209, 100));
+    const std::vector<int32_t> v = samples();
+    const std::vector<int32_t> want{32766, 32766, 32766, 0, -32766, -32766, 0};
+    EXPECT_EQ(std::vector<int32_t>(v.begin(), v.begin() + 7), want);
+}
+
+TEST(Tone, FrameCountsAndTheFlag) {
+    start(256, 100, 5000);
+    cli::settings.tone_time = 10;
+    ASSERT_TRUE(synth::play_key('D'));
+    EXPECT_EQ(output::fill, 2 * 50);
+    EXPECT_TRUE(synth::last_was_tone);
+
+    ASSERT_TRUE(synth::play_silence(50)); // 250 frames at 5000
+    EXPECT_EQ(output::fill, 2 * 300);
+    EXPECT_FALSE(synth::last_was_tone);
+
+    ASSERT_TRUE(synth::play_key('d')); // not a key: nothing, flag untouched
+    EXPECT_EQ(output::fill, 2 * 300);
+    EXPECT_FALSE(synth::last_was_tone);
+
+    ASSERT_TRUE(synth::play_tone(697, 1209, 0)); // no frames, flag untouched
+    EXPECT_FALSE(synth::last_was_tone);
+}
+
+TEST(Tone, SilentAtVolumeZeroButStillATone) {
+    start(256, 0);
+    ASSERT_TRUE(synth::play_key('5'));
+    EXPECT_TRUE(synth::last_was_tone);
+    for (int32_t s : samples())
+        ASSERT_EQ(s, 0);
+    EXPECT_EQ(output::fill, 1600);
+}
+
+// Key D is 941 Hz with 1633 Hz: its second frame reads entries
+// 941*256/8000 = 30 and 1633*256/8000 = 52.
+TEST(Tone, KeyD) {
+    start();
+    ASSERT_TRUE(synth::play_key('D'));
+    const std::vector<int32_t> v = samples();
+    EXPECT_EQ(v[1], synth::costab[30] + synth::costab[52]);
+}
+
+} // namespace
