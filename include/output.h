@@ -3,7 +3,9 @@
 
 #include "settings.h"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace output {
 
@@ -34,8 +36,13 @@ struct u8_sample {
 struct s16le_sample {
     static constexpr int32_t bytes = 2;
     static void put(unsigned char* p, int32_t v) {
-        p[0] = static_cast<unsigned char>(v);
-        p[1] = static_cast<unsigned char>(v >> 8);
+        if constexpr (std::endian::native == std::endian::little) {
+            const auto le = static_cast<uint16_t>(v); // one store, not two
+            std::memcpy(p, &le, sizeof le);
+        } else {
+            p[0] = static_cast<unsigned char>(v);
+            p[1] = static_cast<unsigned char>(v >> 8);
+        }
     }
 };
 

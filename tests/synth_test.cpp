@@ -1,8 +1,13 @@
 // The cosine table and the integer dual-tone generator, in-process.
 #include "output.h"
+#include "run_binary.h"
 #include "synth.h"
 
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -109,6 +114,73 @@ TEST(Tone, KeyD) {
     ASSERT_TRUE(synth::play_key('D'));
     const std::vector<int32_t> v = samples();
     EXPECT_EQ(v[1], synth::costab[30] + synth::costab[52]);
+}
+
+} // namespace
+
+namespace {
+
+// The recurrence exactly as it is defined, one frame at a time: the model
+// the generator must match however it gets there.
+std::vector<int32_t> model(int32_t f1, int32_t f2, int32_t n, int32_t r, int32_t ms) {
+    const int32_t step1 = f1 * n / r, rem1 = f1 * n % r;
+    const int32_t step2 = f2 * n / r, rem2 = f2 * n % r;
+    int32_t err1 = r / 2, err2 = r / 2, h = 0, l = 0;
+    std::vector<int32_t> v;
+    for (int32_t i = 0; i < ms * r / 1000; ++i) {
+        v.push_back(synth::costab[h] + synth::costab[l]);
+        h += step1;
+        if (err1 < 0) {
+            err1 += r;
+            h += 1;
+        }
+        if (h >= n)
+            h -= n;
+        l += step2;
+        if (err2 < 0) {
+            err2 += r;
+            l += 1;
+        }
+        if (l >= n)
+            l -= n;
+        err1 -= rem1;
+        err2 -= rem2;
+    }
+    return v;
+}
+
+struct tone_case {
+    int32_t f1, f2, n, r, ms;
+};
+
+TEST(Tone, MatchesTheRecurrenceFrameByFrame) {
+    const std::vector<tone_case> cases{
+        {697, 1209, 256, 8000, 100},    {941, 1633, 2, 8000, 100},
+        {941, 1633, 3, 5000, 1000},     {852, 1336, 65536, 48500, 250},
+        {770, 1477, 256, 7999, 3000},   {697, 1633, 1000, 44100, 2500},
+        {941, 1477, 65536, 4500, 5000}, {697, 1209, 17, 48000, 2100},
+        {852, 1209, 255, 11025, 10},    {770, 1336, 4096, 22050, 4001},
+    };
+    for (const auto& c : cases) {
+        start(c.n, 100, c.r);
+        const std::string dir = temp_dir(), path = dir + "/tone";
+        output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_TRUE(synth::play_tone(c.f1, c.f2, c.ms));
+        ASSERT_TRUE(output::flush_rest());
+        ASSERT_TRUE(output::close_output());
+        const std::string pcm = read_file(path);
+        std::filesystem::remove_all(dir);
+        std::vector<int32_t> got;
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2)
+            got.push_back(static_cast<int16_t>(static_cast<unsigned char>(pcm[i]) |
+                                               static_cast<unsigned char>(pcm[i + 1]) << 8));
+        const std::vector<int32_t> want = model(c.f1, c.f2, c.n, c.r, c.ms);
+        ASSERT_EQ(got.size(), want.size()) << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r;
+        const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
+        EXPECT_TRUE(diff.first == got.end())
+            << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " first differs at frame "
+            << (diff.first - got.begin());
+    }
 }
 
 } // namespace

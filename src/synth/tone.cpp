@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace synth {
 
@@ -63,46 +64,123 @@ struct phase {
     }
 };
 
+// The same component stepped eight frames at a time, one frame per lane, so
+// that the compiler can keep all eight in vector registers.  Eight frames
+// move the index by 8*f*N / R entries with remainder drop.  Past frame 0,
+// err stays within [-rem, R - rem), so those eight frames carry at most one
+// entry more, exactly when err < drop - rem; the indices and error terms
+// come out as eight single steps would leave them.
+constexpr int32_t lanes = 4;
+using lane_vec = int32_t __attribute__((vector_size(lanes * sizeof(int32_t))));
+
+struct lane_phase {
+    lane_vec at;
+    lane_vec err;
+    int32_t jump;  // 8*f*N / R, less whole periods
+    int32_t drop;  // 8*f*N mod R
+    int32_t limit; // drop - rem
+
+    lane_phase(const phase& p, int32_t hz, int32_t n, int32_t r)
+        : at{}, err{}, jump(lanes * hz * n / r % n), drop(lanes * hz * n % r), limit(drop - p.rem) {
+    }
+
+    void advance(int32_t n, int32_t r) {
+        const lane_vec carry = err < limit; // all ones where it carries
+        at += jump - carry;
+        err += (carry & r) - drop;
+        at -= (at >= n) & n; // jump < n, so one wrap is enough
+    }
+};
+
 // Both components start at the cosine peak: phase is never carried over
-// from one tone to the next.
+// from one tone to the next.  The first group of frames comes from single
+// steps, which also set the lanes up at the second group; from there on the
+// lanes go a group at a time.
 struct tone_source {
     const int16_t* tab;
     int32_t n;
     int32_t r;
-    phase low;
-    phase high;
+    lane_phase low;
+    lane_phase high;
+    int32_t first[lanes];
+    bool started = false;
 
-    int32_t next() {
-        const int32_t v = tab[low.at] + tab[high.at];
-        low.advance(n, r);
-        high.advance(n, r);
-        return v;
+    tone_source(int32_t f1, int32_t f2, int32_t n_, int32_t r_, phase lo, phase hi)
+        : tab(costab), n(n_), r(r_), low(lo, f1, n_, r_), high(hi, f2, n_, r_) {
+        for (int32_t i = 0; i < lanes; ++i) {
+            first[i] = tab[lo.at] + tab[hi.at];
+            lo.advance(n, r);
+            hi.advance(n, r);
+        }
+        for (int32_t i = 0; i < lanes; ++i) {
+            low.at[i] = lo.at;
+            low.err[i] = lo.err;
+            high.at[i] = hi.at;
+            high.err[i] = hi.err;
+            lo.advance(n, r);
+            hi.advance(n, r);
+        }
+    }
+
+    // Writes the next samples into v, whole groups up to count rounded up.
+    void fill(int32_t* v, int32_t count) {
+        int32_t i = 0;
+        if (!started) {
+            std::copy(first, first + lanes, v);
+            started = true;
+            i = lanes;
+        }
+        for (; i < count; i += lanes) {
+            for (int32_t j = 0; j < lanes; ++j)
+                v[i + j] = tab[low.at[j]] + tab[high.at[j]];
+            low.advance(n, r);
+            high.advance(n, r);
+        }
     }
 };
 
 struct silence_source {
-    static int32_t next() { return 0; }
+    static void fill(int32_t* v, int32_t count) { std::fill(v, v + count, 0); }
 };
 
-// Stores runs of whole frames straight into the block, so that the loop
-// over one run holds only the synthesis and the store.  A frame that would
-// straddle the end of the block goes through put_frame, which splits it.
-template <class F, class Source>
-[[nodiscard]] bool put_run(Source& src, int32_t frames) {
-    while (frames > 0) {
-        const int32_t n = std::min(frames, output::room() / F::bytes);
+// Encodes samples straight into the block, so that the loop holds only the
+// store: one instantiation per frame layout, with no format test and no
+// bounds test inside.  A frame that would straddle the end of the block goes
+// through put_frame, which splits it.
+template <class F>
+[[nodiscard]] bool put_samples(const int32_t* v, int32_t count) {
+    while (count > 0) {
+        const int32_t n = std::min(count, output::room() / F::bytes);
         if (n == 0) {
-            if (!output::put_frame(src.next()))
+            if (!output::put_frame(*v))
                 return false;
-            --frames;
+            ++v;
+            --count;
             continue;
         }
         unsigned char* p = output::cursor();
-        for (int32_t i = 0; i < n; ++i, p += F::bytes)
-            F::store(p, src.next());
+        for (int32_t i = 0; i < n; ++i)
+            F::store(p + i * F::bytes, v[i]);
         if (!output::advance(n * F::bytes))
             return false;
-        frames -= n;
+        v += n;
+        count -= n;
+    }
+    return true;
+}
+
+// Synthesis and encoding take turns over a chunk of samples on the stack,
+// so that each runs as its own tight loop.
+template <class F, class Source>
+[[nodiscard]] bool put_run(Source& src, int32_t frames) {
+    constexpr int32_t chunk = 256; // a whole number of lane groups
+    int32_t v[chunk];
+    while (frames > 0) {
+        const int32_t count = std::min(frames, chunk);
+        src.fill(v, count);
+        if (!put_samples<F>(v, count))
+            return false;
+        frames -= count;
     }
     return true;
 }
@@ -130,7 +208,7 @@ bool play_tone(int32_t f1, int32_t f2, int32_t ms) {
         return true;
     const int32_t n = cli::settings.table_size;
     const int32_t r = cli::settings.speed;
-    tone_source src{costab, n, r, phase(f1, n, r), phase(f2, n, r)};
+    tone_source src(f1, f2, n, r, phase(f1, n, r), phase(f2, n, r));
     if (!put_frames(src, frames_for(ms)))
         return false;
     last_was_tone = true;
