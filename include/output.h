@@ -4,6 +4,7 @@
 #include "settings.h"
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -18,6 +19,8 @@ inline int32_t fill = 0;
 [[nodiscard]] bool setup_audio();
 [[nodiscard]] bool alloc_buf();
 [[nodiscard]] bool put_frame(int32_t v);
+// Appends frames already encoded, as put_frame would one by one.
+[[nodiscard]] bool put_bytes(const unsigned char* p, size_t n);
 [[nodiscard]] bool flush_rest();
 [[nodiscard]] bool close_output();
 

@@ -161,26 +161,34 @@ TEST(Tone, MatchesTheRecurrenceFrameByFrame) {
         {941, 1477, 65536, 4500, 5000}, {697, 1209, 17, 48000, 2100},
         {852, 1209, 255, 11025, 10},    {770, 1336, 4096, 22050, 4001},
     };
-    for (const auto& c : cases) {
-        start(c.n, 100, c.r);
-        const std::string dir = temp_dir(), path = dir + "/tone";
-        output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_TRUE(synth::play_tone(c.f1, c.f2, c.ms));
-        ASSERT_TRUE(output::flush_rest());
-        ASSERT_TRUE(output::close_output());
-        const std::string pcm = read_file(path);
-        std::filesystem::remove_all(dir);
-        std::vector<int32_t> got;
-        for (size_t i = 0; i + 1 < pcm.size(); i += 2)
-            got.push_back(static_cast<int16_t>(static_cast<unsigned char>(pcm[i]) |
-                                               static_cast<unsigned char>(pcm[i + 1]) << 8));
-        const std::vector<int32_t> want = model(c.f1, c.f2, c.n, c.r, c.ms);
-        ASSERT_EQ(got.size(), want.size()) << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r;
-        const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
-        EXPECT_TRUE(diff.first == got.end())
-            << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " first differs at frame "
-            << (diff.first - got.begin());
-    }
+    // Odd buffer sizes split frames across blocks, on both the synthesised
+    // and the repeated stretches of a long tone.
+    for (const int32_t bufsize : {65536, 4093, 5})
+        for (const auto& c : cases) {
+            start(c.n, 100, c.r);
+            cli::settings.bufsize = bufsize;
+            output::reset_output();
+            output::sample_format = 16;
+            ASSERT_TRUE(output::alloc_buf());
+            const std::string dir = temp_dir(), path = dir + "/tone";
+            output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ASSERT_TRUE(synth::play_tone(c.f1, c.f2, c.ms));
+            ASSERT_TRUE(output::flush_rest());
+            ASSERT_TRUE(output::close_output());
+            const std::string pcm = read_file(path);
+            std::filesystem::remove_all(dir);
+            std::vector<int32_t> got;
+            for (size_t i = 0; i + 1 < pcm.size(); i += 2)
+                got.push_back(static_cast<int16_t>(static_cast<unsigned char>(pcm[i]) |
+                                                   static_cast<unsigned char>(pcm[i + 1]) << 8));
+            const std::vector<int32_t> want = model(c.f1, c.f2, c.n, c.r, c.ms);
+            ASSERT_EQ(got.size(), want.size())
+                << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " bufsize " << bufsize;
+            const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
+            EXPECT_TRUE(diff.first == got.end())
+                << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " bufsize " << bufsize
+                << ": first differs at frame " << (diff.first - got.begin());
+        }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "output.h"
 #include "report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,28 @@ bool put_frame(int32_t v) {
         return false;
     std::memcpy(cursor(), f + head, static_cast<size_t>(n - head));
     fill += n - head; // at most 3 bytes, and bufsize is at least 4
+    return true;
+}
+
+// A whole block that is already in memory goes out as it stands, without a
+// copy into buf; the blocks written are the same either way.
+bool put_bytes(const unsigned char* p, size_t n) {
+    const auto block = static_cast<size_t>(cli::settings.bufsize);
+    while (n > 0) {
+        if (fill == 0 && n >= block) {
+            if (!write_all(p, block))
+                return false;
+            p += block;
+            n -= block;
+            continue;
+        }
+        const size_t k = std::min(n, static_cast<size_t>(room()));
+        std::memcpy(cursor(), p, k);
+        if (!advance(static_cast<int32_t>(k)))
+            return false;
+        p += k;
+        n -= k;
+    }
     return true;
 }
 

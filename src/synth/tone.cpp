@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <numeric>
 
 namespace synth {
 
@@ -64,20 +66,20 @@ struct phase {
     }
 };
 
-// The same component stepped eight frames at a time, one frame per lane, so
-// that the compiler can keep all eight in vector registers.  Eight frames
-// move the index by 8*f*N / R entries with remainder drop.  Past frame 0,
-// err stays within [-rem, R - rem), so those eight frames carry at most one
-// entry more, exactly when err < drop - rem; the indices and error terms
-// come out as eight single steps would leave them.
+// The same component stepped a group of four frames at a time, one frame
+// per lane, held in a vector register.  A group moves the index by
+// 4*f*N / R entries with remainder drop.  Past frame 0, err stays within
+// [-rem, R - rem), so a group carries at most one entry more, exactly when
+// err < drop - rem; the indices and error terms come out as four single
+// steps would leave them.
 constexpr int32_t lanes = 4;
 using lane_vec = int32_t __attribute__((vector_size(lanes * sizeof(int32_t))));
 
 struct lane_phase {
     lane_vec at;
     lane_vec err;
-    int32_t jump;  // 8*f*N / R, less whole periods
-    int32_t drop;  // 8*f*N mod R
+    int32_t jump;  // 4*f*N / R, less whole table periods
+    int32_t drop;  // 4*f*N mod R
     int32_t limit; // drop - rem
 
     lane_phase(const phase& p, int32_t hz, int32_t n, int32_t r)
@@ -143,6 +145,12 @@ struct silence_source {
     static void fill(int32_t* v, int32_t count) { std::fill(v, v + count, 0); }
 };
 
+template <class F>
+void store_frames(unsigned char* p, const int32_t* v, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        F::store(p + i * F::bytes, v[i]);
+}
+
 // Encodes samples straight into the block, so that the loop holds only the
 // store: one instantiation per frame layout, with no format test and no
 // bounds test inside.  A frame that would straddle the end of the block goes
@@ -158,9 +166,7 @@ template <class F>
             --count;
             continue;
         }
-        unsigned char* p = output::cursor();
-        for (int32_t i = 0; i < n; ++i)
-            F::store(p + i * F::bytes, v[i]);
+        store_frames<F>(output::cursor(), v, n);
         if (!output::advance(n * F::bytes))
             return false;
         v += n;
@@ -171,9 +177,10 @@ template <class F>
 
 // Synthesis and encoding take turns over a chunk of samples on the stack,
 // so that each runs as its own tight loop.
+constexpr int32_t chunk = 256; // a whole number of lane groups
+
 template <class F, class Source>
 [[nodiscard]] bool put_run(Source& src, int32_t frames) {
-    constexpr int32_t chunk = 256; // a whole number of lane groups
     int32_t v[chunk];
     while (frames > 0) {
         const int32_t count = std::min(frames, chunk);
@@ -183,6 +190,45 @@ template <class F, class Source>
         frames -= count;
     }
     return true;
+}
+
+// The frames of one tone period, encoded, kept for the next long tone.
+unsigned char* period_buf = nullptr;
+size_t period_size = 0;
+
+[[nodiscard]] unsigned char* period_room(size_t bytes) {
+    if (bytes > period_size) {
+        std::free(period_buf);
+        period_buf = static_cast<unsigned char*>(std::malloc(bytes));
+        period_size = period_buf != nullptr ? bytes : 0;
+    }
+    return period_buf;
+}
+
+// After its first frame a tone repeats exactly every `period` frames: by
+// then each index has moved a whole number of table periods and each error
+// term is back where it was.  A tone longer than two periods (a second or
+// more) is synthesised for one period, which is then repeated.  Without
+// memory for the period it is synthesised throughout.
+template <class F>
+[[nodiscard]] bool put_tone(tone_source& src, int32_t frames, int32_t period) {
+    const size_t frame = F::bytes;
+    unsigned char* p = frames > 2 * period ? period_room((1 + period) * frame) : nullptr;
+    if (p == nullptr)
+        return put_run<F>(src, frames);
+    int32_t v[chunk];
+    for (int32_t i = 0; i < 1 + period; i += chunk) {
+        const int32_t count = std::min(1 + period - i, chunk);
+        src.fill(v, count);
+        store_frames<F>(p + i * frame, v, count);
+    }
+    if (!output::put_bytes(p, (1 + period) * frame))
+        return false;
+    int32_t left = frames - 1 - period;
+    for (; left > period; left -= period)
+        if (!output::put_bytes(p + frame, period * frame))
+            return false;
+    return output::put_bytes(p + frame, left * frame);
 }
 
 template <class Source>
@@ -209,7 +255,10 @@ bool play_tone(int32_t f1, int32_t f2, int32_t ms) {
     const int32_t n = cli::settings.table_size;
     const int32_t r = cli::settings.speed;
     tone_source src(f1, f2, n, r, phase(f1, n, r), phase(f2, n, r));
-    if (!put_frames(src, frames_for(ms)))
+    // Each index is back in step after R / gcd(f, R) frames.
+    const int32_t period = std::lcm(r / std::gcd(f1, r), r / std::gcd(f2, r));
+    const int32_t frames = frames_for(ms);
+    if (!output::with_frame([&]<class F>() { return put_tone<F>(src, frames, period); }))
         return false;
     last_was_tone = true;
     return true;
