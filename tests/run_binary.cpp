@@ -1,5 +1,6 @@
 #include "run_binary.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -13,13 +14,24 @@ extern char** environ;
 
 int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, int stdout_fd,
                   int stderr_fd) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    for (const auto& e : opt.env)
-        env.push_back(e);
-    if (opt.fake_dsp)
-        env.push_back("LD_PRELOAD=" FAKE_DSP_LIB);
+    std::vector<std::string> env = opt.env;
+    const std::string preload = opt.fake_dsp ? FAKE_DSP_LIB : opt.preload;
+    if (!preload.empty()) {
+        env.push_back("LD_PRELOAD=" + preload);
+        // A sanitised build wants its runtime first; the preloaded library
+        // only stands in for system calls, so let it come before.
+        env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:abort_on_error=1");
+    }
+    auto name = [](const std::string& e) { return e.substr(0, e.find('=')); };
+    const size_t ours = env.size();
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string inherited = *e;
+        bool shadowed = false;
+        for (size_t i = 0; i < ours; ++i)
+            shadowed = shadowed || name(env[i]) == name(inherited);
+        if (!shadowed)
+            env.push_back(inherited);
+    }
     std::vector<char*> argv{const_cast<char*>(NUMTONE_BIN)};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -34,7 +46,14 @@ int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, 
         throw std::runtime_error("fork");
     if (pid == 0) {
         umask(static_cast<mode_t>(opt.umask));
-        dup2(stdout_fd, 1);
+        signal(SIGPIPE, SIG_DFL); // as a shell would leave it
+        if (opt.uid >= 0 &&
+            (setgid(static_cast<gid_t>(opt.uid)) != 0 || setuid(static_cast<uid_t>(opt.uid)) != 0))
+            _exit(126);
+        if (stdout_fd < 0)
+            close(1);
+        if (stdout_fd >= 0)
+            dup2(stdout_fd, 1);
         dup2(stderr_fd, 2);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
@@ -89,4 +108,87 @@ std::string pcm(std::vector<std::string> args) {
     if (r.status != 0)
         throw std::runtime_error("numtone failed: " + r.err);
     return r.out;
+}
+
+std::string shell(const std::string& cmd, int* status) {
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        throw std::runtime_error("popen");
+    std::string out;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, p)) > 0;)
+        out.append(chunk, n);
+    const int st = pclose(p);
+    if (status != nullptr)
+        *status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return out;
+}
+
+bool have_tools(const std::vector<std::string>& tools) {
+    for (const auto& t : tools) {
+        int st = 0;
+        shell("command -v " + t + " >/dev/null 2>&1", &st);
+        if (st != 0)
+            return false;
+    }
+    return true;
+}
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string value_of(const std::vector<std::string>& args, const std::string& name,
+                     const std::string& fallback) {
+    std::string v = fallback;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == name)
+            v = args[i + 1];
+    return v;
+}
+
+long walk_frames(const std::vector<std::string>& numbers, const std::vector<std::string>& args) {
+    const std::string keys = "0123456789*#ABCD";
+    const long rate = std::stol(value_of(args, "--speed", "8000"));
+    auto frames = [&](const char* opt, const char* def) {
+        return std::stol(value_of(args, opt, def)) * rate / 1000;
+    };
+    const long tone = frames("--tone-time", "100"), gap = frames("--silent-time", "50"),
+               pause = frames("--sleep-time", "500");
+    long n = 0;
+    bool tone_last = false;
+    for (const auto& number : numbers) {
+        if (tone_last)
+            n += pause, tone_last = false;
+        for (char c : number) {
+            if (c == ',' || c == ' ') {
+                n += pause, tone_last = false;
+                continue;
+            }
+            if (tone_last)
+                n += gap, tone_last = false;
+            if (keys.find(c) != std::string::npos)
+                n += tone, tone_last = true;
+        }
+    }
+    return n;
+}
+
+std::string dtmf_digits(const std::string& out) {
+    std::string digits;
+    const std::string mark = "DTMF: ";
+    for (size_t at = out.find(mark); at != std::string::npos; at = out.find(mark, at + 1))
+        if (at + mark.size() < out.size())
+            digits += out[at + mark.size()];
+    return digits;
+}
+
+double stat_field(const std::string& out, const std::string& field) {
+    const size_t at = out.find(field + ":");
+    if (at == std::string::npos)
+        throw std::runtime_error("sox stat gave no " + field + ":\n" + out);
+    return std::strtod(out.c_str() + at + field.size() + 1, nullptr);
 }
