@@ -27,7 +27,7 @@ struct raw_format {
     std::string sox_input(const std::string& path) const {
         return std::string("-t raw -e ") + (bits == 8 ? "unsigned" : "signed") + " -b " +
                std::to_string(bits) + " -L -r " + std::to_string(rate) + " -c " +
-               std::to_string(channels) + " " + quoted(path);
+               std::to_string(channels) + " " + sh_quote(path);
     }
 };
 

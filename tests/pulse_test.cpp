@@ -131,15 +131,15 @@ class Pulse : public ::testing::Test {
 
     static std::string decode(const std::string& rec, int channel) {
         const std::string out = shell("sox -V1 -t raw -e signed -b 16 -L -r 22050 -c 2 " +
-                                      quoted(rec) + " -t raw - remix " + std::to_string(channel) +
+                                      sh_quote(rec) + " -t raw - remix " + std::to_string(channel) +
                                       " | multimon-ng -q -c -a DTMF -t raw - 2>/dev/null");
         return dtmf_digits(out);
     }
 
     static double peak(const std::string& rec, int channel) {
         const std::string out =
-            shell("sox -V1 -t raw -e signed -b 16 -L -r 22050 -c 2 " + quoted(rec) + " -n remix " +
-                  std::to_string(channel) + " stat 2>&1");
+            shell("sox -V1 -t raw -e signed -b 16 -L -r 22050 -c 2 " + sh_quote(rec) +
+                  " -n remix " + std::to_string(channel) + " stat 2>&1");
         return stat_field(out, "Maximum amplitude");
     }
 };

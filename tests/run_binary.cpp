@@ -134,7 +134,7 @@ bool have_tools(const std::vector<std::string>& tools) {
     return true;
 }
 
-std::string quoted(const std::string& s) {
+std::string sh_quote(const std::string& s) {
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -52,7 +52,7 @@ std::string dtmf_digits(const std::string& multimon_out);
 double stat_field(const std::string& sox_out, const std::string& field);
 
 // Quotes s for sh.
-std::string quoted(const std::string& s);
+std::string sh_quote(const std::string& s);
 
 // The value the last "name value" pair in args gives, or fallback.
 std::string value_of(const std::vector<std::string>& args, const std::string& name,
