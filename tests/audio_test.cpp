@@ -25,27 +25,17 @@ struct raw_format {
                        : 1) {}
 
     std::string sox_input(const std::string& path) const {
-        return std::string("-t raw -e ") + (bits == 8 ? "unsigned" : "signed") + " -b " +
-               std::to_string(bits) + " -L -r " + std::to_string(rate) + " -c " +
-               std::to_string(channels) + " " + sh_quote(path);
+        return sox_raw(path, rate, bits, channels);
     }
 };
 
-// The digits multimon-ng hears on one channel, resampled to the 22050 Hz
-// signed 16-bit mono it reads.
 std::string decode(const std::string& path, const raw_format& f, int channel) {
-    const std::string out =
-        shell("sox -V1 " + f.sox_input(path) + " -t raw -e signed -b 16 -r 22050 -c 1 - remix " +
-              std::to_string(channel) + " | multimon-ng -q -c -a DTMF -t raw - 2>/dev/null");
-    return dtmf_digits(out);
+    return decode_dtmf(f.sox_input(path), channel);
 }
 
-// One field of what "sox ... -n stat" reports, for a stretch of a channel.
 double sox_stat(const std::string& path, const raw_format& f, int channel, const std::string& field,
                 const std::string& trim = "") {
-    const std::string out = shell("sox -V1 " + f.sox_input(path) + " -n remix " +
-                                  std::to_string(channel) + " " + trim + " stat 2>&1");
-    return stat_field(out, field);
+    return ::sox_stat(f.sox_input(path), channel, field, trim);
 }
 
 struct setting {
@@ -53,12 +43,7 @@ struct setting {
     std::vector<std::string> numbers = {all_keys};
 };
 
-class Decoded : public ::testing::Test {
-  protected:
-    void SetUp() override { dir = temp_dir(); }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
-};
+class Decoded : public in_temp_dir {};
 
 TEST_F(Decoded, EveryKeyInEveryFormat) {
     REQUIRE_TOOLS("sox", "multimon-ng");

@@ -35,12 +35,9 @@ const std::string usage = "usage: numtone [options] number ...\n"
                           "     --left        0\n"
                           "     --right       0\n";
 
-class E2E : public ::testing::Test {
+class E2E : public in_temp_dir {
   protected:
-    void SetUp() override { dir = temp_dir(); }
-    void TearDown() override { fs::remove_all(dir); }
     std::string path(const std::string& name) const { return dir + "/" + name; }
-    std::string dir;
 };
 
 struct message_case {

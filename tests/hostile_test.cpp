@@ -15,12 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Hostile : public ::testing::Test {
-  protected:
-    void SetUp() override { dir = temp_dir(); }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
-};
+class Hostile : public in_temp_dir {};
 
 // Bytes numtone writes to a pipe, read to the end.
 struct piped {

@@ -14,12 +14,7 @@ namespace fs = std::filesystem;
 
 const std::string source = SOURCE_DIR;
 
-class Installed : public ::testing::Test {
-  protected:
-    void SetUp() override { dir = temp_dir(); }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
-};
+class Installed : public in_temp_dir {};
 
 TEST_F(Installed, IntoAFreshPrefix) {
     int st = 0;
@@ -141,9 +136,7 @@ TEST_F(Installed, ReadmeListeningExamples) {
         EXPECT_EQ(wav.substr(data + 8, raw.size()), raw) << w.wav;
         // The length in seconds the timing rules give for 555,1212.
         const double seconds = static_cast<double>(walk_frames({"555,1212"}, {})) / 8000;
-        EXPECT_NEAR(stat_field(shell("sox " + sh_quote(dir + "/" + w.wav) + " -n stat 2>&1"),
-                               "Length (seconds)"),
-                    seconds, 1e-6)
+        EXPECT_NEAR(sox_stat(sh_quote(dir + "/" + w.wav), 1, "Length (seconds)"), seconds, 1e-6)
             << w.wav;
     }
 }

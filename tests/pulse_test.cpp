@@ -130,17 +130,11 @@ class Pulse : public ::testing::Test {
     }
 
     static std::string decode(const std::string& rec, int channel) {
-        const std::string out = shell("sox -V1 -t raw -e signed -b 16 -L -r 22050 -c 2 " +
-                                      sh_quote(rec) + " -t raw - remix " + std::to_string(channel) +
-                                      " | multimon-ng -q -c -a DTMF -t raw - 2>/dev/null");
-        return dtmf_digits(out);
+        return decode_dtmf(sox_raw(rec, 22050, 16, 2), channel);
     }
 
     static double peak(const std::string& rec, int channel) {
-        const std::string out =
-            shell("sox -V1 -t raw -e signed -b 16 -L -r 22050 -c 2 " + sh_quote(rec) +
-                  " -n remix " + std::to_string(channel) + " stat 2>&1");
-        return stat_field(out, "Maximum amplitude");
+        return sox_stat(sox_raw(rec, 22050, 16, 2), channel, "Maximum amplitude");
     }
 };
 

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -177,7 +178,16 @@ long walk_frames(const std::vector<std::string>& numbers, const std::vector<std:
     return n;
 }
 
-std::string dtmf_digits(const std::string& out) {
+std::string sox_raw(const std::string& path, int rate, int bits, int channels) {
+    return std::string("-t raw -e ") + (bits == 8 ? "unsigned" : "signed") + " -b " +
+           std::to_string(bits) + " -L -r " + std::to_string(rate) + " -c " +
+           std::to_string(channels) + " " + sh_quote(path);
+}
+
+std::string decode_dtmf(const std::string& sox_input, int channel) {
+    const std::string out =
+        shell("sox -V1 " + sox_input + " -t raw -e signed -b 16 -r 22050 -c 1 - remix " +
+              std::to_string(channel) + " | multimon-ng -q -c -a DTMF -t raw - 2>/dev/null");
     std::string digits;
     const std::string mark = "DTMF: ";
     for (size_t at = out.find(mark); at != std::string::npos; at = out.find(mark, at + 1))
@@ -186,9 +196,16 @@ std::string dtmf_digits(const std::string& out) {
     return digits;
 }
 
-double stat_field(const std::string& out, const std::string& field) {
+double sox_stat(const std::string& sox_input, int channel, const std::string& field,
+                const std::string& trim) {
+    const std::string out = shell("sox -V1 " + sox_input + " -n remix " + std::to_string(channel) +
+                                  " " + trim + " stat 2>&1");
     const size_t at = out.find(field + ":");
     if (at == std::string::npos)
         throw std::runtime_error("sox stat gave no " + field + ":\n" + out);
     return std::strtod(out.c_str() + at + field.size() + 1, nullptr);
+}
+
+void in_temp_dir::TearDown() {
+    std::filesystem::remove_all(dir);
 }

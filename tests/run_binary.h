@@ -45,11 +45,19 @@ std::string shell(const std::string& cmd, int* status = nullptr);
 // Whether every program named is on the PATH.
 bool have_tools(const std::vector<std::string>& tools);
 
-// The digits in multimon-ng's output, from its "DTMF: d" lines.
-std::string dtmf_digits(const std::string& multimon_out);
+// sox's input arguments for a raw PCM file of this shape: unsigned at 8
+// bits, signed little-endian at 16.
+std::string sox_raw(const std::string& path, int rate, int bits, int channels);
 
-// The number after "field:" in sox's stat report; throws if there is none.
-double stat_field(const std::string& sox_out, const std::string& field);
+// The digits multimon-ng hears on one channel of a sox input (a file, or
+// sox_raw's arguments), resampled to the 22050 Hz signed 16-bit mono it
+// reads.
+std::string decode_dtmf(const std::string& sox_input, int channel);
+
+// One field of "sox ... stat" for one channel of a sox input, after the
+// effects in trim; throws if the report has no such field.
+double sox_stat(const std::string& sox_input, int channel, const std::string& field,
+                const std::string& trim = "");
 
 // Quotes s for sh.
 std::string sh_quote(const std::string& s);
@@ -61,6 +69,14 @@ std::string value_of(const std::vector<std::string>& args, const std::string& na
 // Frames of a whole run with these options, by the rules for tones, gaps
 // and pauses: the model that output lengths are held to.
 long walk_frames(const std::vector<std::string>& numbers, const std::vector<std::string>& args);
+
+// A test with a fresh, empty directory of its own, removed afterwards.
+class in_temp_dir : public ::testing::Test {
+  protected:
+    void SetUp() override { dir = temp_dir(); }
+    void TearDown() override;
+    std::string dir;
+};
 
 // Tests that judge numtone with real tools run wherever those are installed;
 // in CI, which installs them, a missing one is a failure, never a skip.
