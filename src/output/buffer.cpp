@@ -55,26 +55,12 @@ bool advance(int32_t bytes) {
     return write_all(buf, static_cast<size_t>(cli::settings.bufsize));
 }
 
-// When bufsize is not a multiple of the frame size the frame that reaches
-// the end of buf is split: its first bytes complete the block, the rest start
-// the next one.  So every block is bufsize bytes and nothing lands past buf.
-bool put_frame(int32_t v) {
-    unsigned char f[4];
-    const int32_t n = with_frame([&]<class F>() {
-        F::store(f, v);
-        return F::bytes;
-    });
-    const int32_t head = n < room() ? n : room();
-    std::memcpy(cursor(), f, static_cast<size_t>(head));
-    if (!advance(head))
-        return false;
-    std::memcpy(cursor(), f + head, static_cast<size_t>(n - head));
-    fill += n - head; // at most 3 bytes, and bufsize is at least 4
-    return true;
-}
-
 // A whole block that is already in memory goes out as it stands, without a
-// copy into buf; the blocks written are the same either way.
+// copy into buf; the blocks written are the same either way.  Bytes that
+// reach the end of buf complete the block, and the rest start the next one:
+// so when bufsize is not a multiple of the frame size, the frame at the end
+// of a block is split, every block is still bufsize bytes, and nothing lands
+// past buf.
 bool put_bytes(const unsigned char* p, size_t n) {
     const auto block = static_cast<size_t>(cli::settings.bufsize);
     while (n > 0) {
@@ -93,6 +79,15 @@ bool put_bytes(const unsigned char* p, size_t n) {
         n -= k;
     }
     return true;
+}
+
+bool put_frame(int32_t v) {
+    unsigned char f[4];
+    const int32_t n = with_frame([&]<class F>() {
+        F::store(f, v);
+        return F::bytes;
+    });
+    return put_bytes(f, static_cast<size_t>(n));
 }
 
 bool flush_rest() {

@@ -82,9 +82,10 @@ struct lane_phase {
     int32_t drop;  // 4*f*N mod R
     int32_t limit; // drop - rem
 
-    lane_phase(const phase& p, int32_t hz, int32_t n, int32_t r)
-        : at{}, err{}, jump(lanes * hz * n / r % n), drop(lanes * hz * n % r), limit(drop - p.rem) {
-    }
+    // 4 * 1633 * 65536 is still below 2^31.
+    lane_phase(int32_t hz, int32_t n, int32_t r)
+        : at{}, err{}, jump(lanes * hz * n / r % n), drop(lanes * hz * n % r),
+          limit(drop - hz * n % r) {}
 
     void advance(int32_t n, int32_t r) {
         const lane_vec carry = err < limit; // all ones where it carries
@@ -107,8 +108,10 @@ struct tone_source {
     int32_t first[lanes];
     bool started = false;
 
-    tone_source(int32_t f1, int32_t f2, int32_t n_, int32_t r_, phase lo, phase hi)
-        : tab(costab), n(n_), r(r_), low(lo, f1, n_, r_), high(hi, f2, n_, r_) {
+    tone_source(int32_t f1, int32_t f2, int32_t n_, int32_t r_)
+        : tab(costab), n(n_), r(r_), low(f1, n_, r_), high(f2, n_, r_) {
+        phase lo(f1, n, r);
+        phase hi(f2, n, r);
         for (int32_t i = 0; i < lanes; ++i) {
             first[i] = tab[lo.at] + tab[hi.at];
             lo.advance(n, r);
@@ -207,9 +210,9 @@ size_t period_size = 0;
 
 // After its first frame a tone repeats exactly every `period` frames: by
 // then each index has moved a whole number of table periods and each error
-// term is back where it was.  A tone longer than two periods (a second or
-// more) is synthesised for one period, which is then repeated.  Without
-// memory for the period it is synthesised throughout.
+// term is back where it was.  A tone longer than two periods (a period is
+// at most a second) is synthesised for one period, which is then repeated.
+// Without memory for the period it is synthesised throughout.
 template <class F>
 [[nodiscard]] bool put_tone(tone_source& src, int32_t frames, int32_t period) {
     const size_t frame = F::bytes;
@@ -254,7 +257,7 @@ bool play_tone(int32_t f1, int32_t f2, int32_t ms) {
         return true;
     const int32_t n = cli::settings.table_size;
     const int32_t r = cli::settings.speed;
-    tone_source src(f1, f2, n, r, phase(f1, n, r), phase(f2, n, r));
+    tone_source src(f1, f2, n, r);
     // Each index is back in step after R / gcd(f, R) frames.
     const int32_t period = std::lcm(r / std::gcd(f1, r), r / std::gcd(f2, r));
     const int32_t frames = frames_for(ms);
