@@ -1,5 +1,5 @@
 // The run sequence: start-up in its fixed order, the walk over the numbers,
-// the final write.
+// the final write and the close.
 #include "cli.h"
 #include "output.h"
 #include "report.h"
