@@ -14,6 +14,7 @@ inline int out_fd = -1;
 inline int32_t sample_format = 8; // 8 is unsigned 8-bit; anything else s16le
 inline unsigned char* buf = nullptr;
 inline int32_t fill = 0;
+inline int32_t block = 0; // bytes per write: bufsize in whole frames
 
 [[nodiscard]] bool open_output();
 [[nodiscard]] bool setup_audio();
@@ -76,6 +77,11 @@ enum class layout : uint8_t {
     s16_both
 };
 
+inline int32_t frame_bytes() {
+    const int32_t sample = sample_format == 8 ? 1 : 2;
+    return cli::settings.left == 1 || cli::settings.right == 1 ? 2 * sample : sample;
+}
+
 inline layout frame_layout() {
     const int wide = sample_format == 8 ? 0 : 4;
     const int side = cli::settings.left + 2 * cli::settings.right;
@@ -113,7 +119,7 @@ decltype(auto) with_frame(Body&& body) {
 // room() bytes are free at cursor(); advance() accounts for the bytes stored
 // there and writes the block out once it is full.
 inline int32_t room() {
-    return cli::settings.bufsize - fill;
+    return block - fill;
 }
 inline unsigned char* cursor() {
     return buf + fill;

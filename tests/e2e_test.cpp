@@ -103,13 +103,6 @@ TEST_F(E2E, StartUpOrderAndTheOutputFile) {
     EXPECT_TRUE(fs::exists(out));
     EXPECT_EQ(fs::file_size(out), 0u); // the bits check comes after it
 
-    // A regular file is no sound device: created, then the first request fails.
-    const std::string dev = path("dev.raw");
-    r = run_numtone({"--output-dev", dev, "1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ioctl(SNDCTL_DSP_CHANNELS): Inappropriate ioctl for device\n");
-    EXPECT_TRUE(fs::exists(dev));
-
     r = run_numtone({"--output-dev", "-", "1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ioctl(SNDCTL_DSP_CHANNELS): Inappropriate ioctl for device\n");
@@ -117,6 +110,28 @@ TEST_F(E2E, StartUpOrderAndTheOutputFile) {
     r = run_numtone({"--use-audio", "0", "--output-dev", path("no/such/dir"), "1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, path("no/such/dir") + ": No such file or directory\n");
+}
+
+// With the device requests to come, the output must be a device: it is
+// opened as it stands, never created and never truncated.
+TEST_F(E2E, DeviceOutputIsNeverCreatedOrTruncated) {
+    const std::string file = path("notes.raw"), missing = path("missing");
+    const std::string chans = "ioctl(SNDCTL_DSP_CHANNELS): Inappropriate ioctl for device\n";
+    const std::string bits = "Value for bits should be 8 or 16\n";
+    const std::vector<message_case> cases{
+        {{"--output-dev", file, "1"}, chans},
+        {{"--use-audio", "1", "--output-dev", file, "--bits", "12", "1"}, bits},
+        {{"--output-dev", missing, "1"}, missing + ": No such file or directory\n"},
+        {{"--output-dev", missing, "--bits", "12", "1"}, missing + ": No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        write_file(file, "keep");
+        const run_result r = run_numtone(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_file(file), "keep") << c.err;
+        EXPECT_FALSE(fs::exists(missing)) << c.err;
+    }
 }
 
 TEST_F(E2E, NewFileModeFollowsTheUmask) {
@@ -132,7 +147,7 @@ TEST_F(E2E, NewFileModeFollowsTheUmask) {
     }
 }
 
-TEST_F(E2E, OverviewWalkThroughOfTwelve) {
+TEST_F(E2E, TwelveIsToneGapTone) {
     const std::string out = path("12.raw");
     const run_result r = run_numtone({"--use-audio", "0", "--output-dev", out, "12"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -254,9 +269,11 @@ device_run on_device(const std::string& dir, std::vector<std::string> args,
                      std::vector<std::string> env = {}) {
     const std::string out = dir + "/dsp", log = dir + "/log";
     unlink(log.c_str());
+    write_file(out, ""); // the device is there; numtone never creates one
     args.insert(args.begin(), {"--output-dev", out});
     run_options opt;
     opt.fake_dsp = true;
+    opt.timeout = 20;
     opt.env = std::move(env);
     opt.env.push_back("FAKE_DSP_LOG=" + log);
     device_run d{run_numtone(args, opt), {}, read_file(out)};
@@ -394,34 +411,40 @@ TEST_F(E2E, BlockWrites) {
     }
 }
 
-// Where bufsize is not a multiple of the frame size the frame at the end of
-// a block is split: every block is still bufsize bytes, and the stream is
+// Every write holds whole frames: a block is bufsize rounded down to a
+// whole number of frames, the last write holds the rest, and the stream is
 // the same as with any other buffer size.
-TEST_F(E2E, SplitFramesKeepTheStream) {
-    const std::vector<std::vector<std::string>> layouts{
-        {"--bits", "16"},
-        {"--left", "1"},
-        {"--bits", "16", "--right", "1"},
-        {"--bits", "16", "--left", "1", "--right", "1"},
+TEST_F(E2E, BlocksHoldWholeFrames) {
+    struct layout {
+        std::vector<std::string> args;
+        int frame;
+    };
+    const std::vector<layout> layouts{
+        {{"--bits", "16"}, 2},
+        {{"--left", "1"}, 2},
+        {{"--bits", "16", "--right", "1"}, 4},
+        {{"--bits", "16", "--left", "1", "--right", "1"}, 4},
     };
     for (const auto& l : layouts) {
-        std::vector<std::string> base = l;
+        std::vector<std::string> base = l.args;
         base.insert(base.end(), {"--tone-time", "10", "12"});
         const std::string want = pcm(base);
-        for (int size : {4, 5, 6, 7, 9, 4093}) {
+        for (int size : {4, 5, 6, 7, 9, 4093, 4097}) {
             std::vector<std::string> a{"--use-audio", "0", "--bufsize", std::to_string(size)};
             a.insert(a.end(), base.begin(), base.end());
             const device_run d = on_device(dir, a);
             ASSERT_EQ(d.r.status, 0);
-            EXPECT_EQ(d.pcm, want) << size << " " << testing::PrintToString(l);
+            EXPECT_EQ(d.pcm, want) << size << " " << testing::PrintToString(l.args);
+            const int block = size - size % l.frame;
             std::vector<int> w = writes(d);
             ASSERT_FALSE(w.empty());
             const int last = w.back();
             w.pop_back();
-            EXPECT_TRUE(std::all_of(w.begin(), w.end(), [&](int n) { return n == size; }));
+            EXPECT_TRUE(std::all_of(w.begin(), w.end(), [&](int n) { return n == block; }))
+                << size << " " << testing::PrintToString(l.args);
             EXPECT_GT(last, 0);
-            EXPECT_LE(last, size);
-            EXPECT_EQ(w.size() * size + last, want.size());
+            EXPECT_LE(last, block);
+            EXPECT_EQ(last % l.frame, 0);
         }
     }
 }
@@ -482,6 +505,23 @@ TEST_F(E2E, SlowReaderOnANonBlockingPipe) {
     EXPECT_EQ(wait_status(pid), 0);
     EXPECT_EQ(got.size(), want.size());
     EXPECT_EQ(got, want);
+}
+
+// A write that takes nothing makes no progress: the run ends with the
+// device full instead of trying again for ever.
+TEST_F(E2E, WriteThatTakesNothingEndsTheRun) {
+    const std::string full = "write: No space left on device\n";
+    const device_run d = on_device(dir, {"--use-audio", "0", "1"}, {"FAKE_WRITE_ZERO=1"});
+    EXPECT_EQ(d.r.status, 1);
+    EXPECT_EQ(d.r.err, full);
+
+    run_options opt;
+    opt.fake_dsp = true;
+    opt.env = {"FAKE_WRITE_ZERO=1"};
+    opt.timeout = 5;
+    const run_result r = run_numtone({"--use-audio", "0", "--output-dev", "-", "1"}, opt);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, full);
 }
 
 TEST_F(E2E, FailedCloseIsAnError) {

@@ -11,6 +11,7 @@
  *   FAKE_WRITE_MAX     a write takes at most this many bytes
  *   FAKE_WRITE_EINTR   every other write fails with EINTR first
  *   FAKE_WRITE_EAGAIN  every other write fails with EAGAIN first
+ *   FAKE_WRITE_ZERO    every write to the output takes nothing and returns 0
  *   FAKE_CLOSE_ERRNO   close really closes, then fails with this errno
  */
 #define _GNU_SOURCE
@@ -94,6 +95,10 @@ ssize_t write(int fd, const void* p, size_t n) {
         note("write %zu EAGAIN\n", n);
         errno = EAGAIN;
         return -1;
+    }
+    if (getenv("FAKE_WRITE_ZERO") != NULL && fd != 2 && n > 0) {
+        note("write %zu ZERO\n", n);
+        return 0;
     }
     size_t max = (size_t)env_int("FAKE_WRITE_MAX", 0);
     if (max > 0 && n > max)

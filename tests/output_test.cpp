@@ -84,23 +84,24 @@ TEST(Encoding, FrameLayouts) {
     }
 }
 
-// A frame that reaches the end of the block is split across two blocks, and
-// the blocks hold exactly what an unsplit stream would.
-TEST(Buffer, SplitsTheFrameAtTheBlockEnd) {
+// A block holds whole frames: with 4-byte frames and bufsize 11 each block
+// is 8 bytes, written as soon as it is full.
+TEST(Buffer, BlocksAreWholeFrames) {
     const std::string dir = temp_dir();
     const std::string path = dir + "/out";
-    start(16, 1, 1, 5);
+    start(16, 1, 1, 11);
     output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(output::out_fd, 0);
-    ASSERT_TRUE(output::put_frame(0x0102)); // 02 01 02 01
+    ASSERT_TRUE(output::put_frame(0x0102));
     EXPECT_EQ(output::fill, 4);
-    ASSERT_TRUE(output::put_frame(0x0304)); // block: 02 01 02 01 04, then 03 04 03
-    EXPECT_EQ(output::fill, 3);
-    EXPECT_EQ(held(), (bytes{0x03, 0x04, 0x03}));
-    ASSERT_TRUE(output::flush_rest());
+    ASSERT_TRUE(output::put_frame(0x0304)); // a full block of two frames
     EXPECT_EQ(output::fill, 0);
-    ASSERT_TRUE(output::close_output());
     EXPECT_EQ(read_file(path), std::string("\x02\x01\x02\x01\x04\x03\x04\x03"));
+    ASSERT_TRUE(output::put_frame(0x0506));
+    EXPECT_EQ(held(), (bytes{0x06, 0x05, 0x06, 0x05}));
+    ASSERT_TRUE(output::flush_rest());
+    ASSERT_TRUE(output::close_output());
+    EXPECT_EQ(read_file(path).size(), 12u);
     std::filesystem::remove_all(dir);
 }
 

@@ -18,6 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// The sink numtone plays to, and the raw format parec records its monitor
+// in.
+struct sink {
+    std::string name = "numtone";
+    std::string format = "s16le";
+    int rate = 22050;
+    int channels = 2;
+};
+
 class Pulse : public ::testing::Test {
   protected:
     static inline std::string dir;
@@ -58,10 +67,13 @@ class Pulse : public ::testing::Test {
     }
 
     // A daemon of our own: its own runtime directory and home, no default
-    // script, anonymous access on a socket in our directory, and one null
-    // sink.  The sink does no rewinds: a rewind re-renders audio that the
-    // monitor has already passed to parec, and the start of a new stream
-    // would be missing from the recording.
+    // script, anonymous access on a socket in our directory, and null sinks:
+    // the default one resamples whatever it is given to 22050 Hz stereo, the
+    // other two take a stream in their own format as it is, so that their
+    // monitors give back the very bytes numtone wrote.  The sinks do no
+    // rewinds: a rewind re-renders audio that the monitor has already passed
+    // to parec, and the start of a new stream would be missing from the
+    // recording.
     static void SetUpTestSuite() {
         if (!have_tools({"pulseaudio", "parec", "pactl", "multimon-ng", "sox"}))
             return;
@@ -75,7 +87,10 @@ class Pulse : public ::testing::Test {
             start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                    "--system=false", "--disable-shm=yes", "--log-target=stderr", "-L",
                    "module-native-protocol-unix auth-anonymous=1 socket=" + dir + "/native", "-L",
-                   "module-null-sink sink_name=numtone rate=22050 channels=2 norewinds=1"},
+                   "module-null-sink sink_name=numtone rate=22050 channels=2 norewinds=1", "-L",
+                   "module-null-sink sink_name=u8 format=u8 rate=8000 channels=1 norewinds=1", "-L",
+                   "module-null-sink sink_name=s16 format=s16le rate=44100 channels=2 "
+                   "norewinds=1"},
                   dir + "/daemon.log");
         for (int i = 0; i < 100 && pactl("info").find("Default Sink: numtone") == std::string::npos;
              ++i)
@@ -103,22 +118,31 @@ class Pulse : public ::testing::Test {
     struct played {
         run_result r;
         double seconds;  // how long numtone ran
-        std::string rec; // the recording, s16le stereo at 22050 Hz
+        std::string rec; // the recording
     };
 
-    // Records the sink while numtone plays through the emulated /dev/dsp.
-    static played play(const std::vector<std::string>& args) {
+    // Records the sink while numtone plays through the emulated /dev/dsp:
+    // numtone itself, or the shell command given, which names numtone.
+    static played play(const std::vector<std::string>& args, const sink& to = {},
+                       const std::string& command = "") {
         const std::string rec = dir + "/rec.raw";
-        const pid_t parec = start({"parec", "-d", "numtone.monitor", "--raw", "--format=s16le",
-                                   "--rate=22050", "--channels=2", "--latency-msec=20"},
-                                  rec);
+        const pid_t parec =
+            start({"parec", "-d", to.name + ".monitor", "--raw", "--format=" + to.format,
+                   "--rate=" + std::to_string(to.rate), "--channels=" + std::to_string(to.channels),
+                   "--latency-msec=20"},
+                  rec);
         for (int i = 0; i < 50 && pactl("list short source-outputs").empty(); ++i)
             std::this_thread::sleep_for(50ms);
         std::this_thread::sleep_for(200ms);
         run_options opt;
-        opt.preload = dsp_lib;
+        opt.timeout = 60;
         opt.env = client_env();
+        opt.env.push_back("PULSE_SINK=" + to.name);
         opt.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:abort_on_error=1");
+        if (command.empty())
+            opt.preload = dsp_lib;
+        else
+            opt.wrapper = {"sh", "-c", command, "sh"};
         const auto t0 = std::chrono::steady_clock::now();
         run_result r = run_numtone(args, opt);
         const double seconds =
@@ -168,6 +192,56 @@ TEST_F(Pulse, PlaysEveryDigitPacedByTheDevice) {
         EXPECT_GE(p.seconds, c.audio_seconds - 0.5) << what;
         EXPECT_LT(p.seconds, c.audio_seconds + 6) << what;
     }
+}
+
+// Through sinks in the stream's own format nothing is converted: the
+// recording holds numtone's file output as one unbroken run, with only
+// silence before and after it.
+TEST_F(Pulse, PlaysTheBytesOfTheFileOutput) {
+    struct exact_case {
+        std::vector<std::string> args;
+        sink to;
+        int sample_bytes;
+    };
+    const std::vector<exact_case> cases{
+        {{"555,1212"}, {"u8", "u8", 8000, 1}, 1},
+        {{"--bits", "16", "--left", "1", "--speed", "44100", "--bufsize", "4097",
+          "0123456789*#ABCD"},
+         {"s16", "s16le", 44100, 2},
+         2},
+        {{"--bits", "16", "--left", "1", "--right", "1", "--speed", "44100", "D#"},
+         {"s16", "s16le", 44100, 2},
+         2},
+    };
+    for (const auto& c : cases) {
+        const std::string what = testing::PrintToString(c.args);
+        const played p = play(c.args, c.to);
+        ASSERT_EQ(p.r.status, 0) << what << p.r.err;
+        const std::string rec = read_file(p.rec), want = pcm(c.args);
+        const char silence = c.sample_bytes == 1 ? '\x80' : '\0';
+        const size_t at = rec.find(want);
+        ASSERT_NE(at, std::string::npos) << what << ": the recording does not hold the output";
+        EXPECT_EQ(rec.find_first_not_of(silence), at) << what;
+        EXPECT_EQ(rec.find_first_not_of(silence, at + want.size()), std::string::npos) << what;
+        // Blocking writes to the device pace the run.
+        const double seconds =
+            static_cast<double>(want.size()) / (c.to.rate * c.to.channels * c.sample_bytes);
+        EXPECT_GE(p.seconds, seconds - 0.5) << what;
+    }
+}
+
+// The README's line for PulseAudio, run as it stands with numtone the built
+// one.
+TEST_F(Pulse, ReadmeOneLiner) {
+    std::string numbers;
+    const std::string command = readme_one_liner("libpulsedsp", numbers);
+    const played p = play({}, {}, command);
+    EXPECT_EQ(p.r.status, 0) << command << "\n" << p.r.err;
+    std::string want;
+    for (char c : numbers)
+        if (std::string("0123456789*#ABCD").find(c) != std::string::npos)
+            want += c;
+    EXPECT_EQ(decode(p.rec, 1), want) << command;
 }
 
 } // namespace

@@ -15,25 +15,30 @@ extern char** environ;
 
 int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, int stdout_fd,
                   int stderr_fd) {
-    std::vector<std::string> env = opt.env;
+    // opt.env comes first, then what a preload needs, then what we inherit:
+    // the first of each name is the one kept.
+    std::vector<std::string> env = opt.env, later;
     const std::string preload = opt.fake_dsp ? FAKE_DSP_LIB : opt.preload;
     if (!preload.empty()) {
-        env.push_back("LD_PRELOAD=" + preload);
+        later.push_back("LD_PRELOAD=" + preload);
         // A sanitised build wants its runtime first; the preloaded library
         // only stands in for system calls, so let it come before.
-        env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:abort_on_error=1");
+        later.push_back("ASAN_OPTIONS=verify_asan_link_order=0:abort_on_error=1");
     }
+    for (char** e = environ; *e != nullptr; ++e)
+        later.push_back(*e);
     auto name = [](const std::string& e) { return e.substr(0, e.find('=')); };
-    const size_t ours = env.size();
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string inherited = *e;
+    for (const auto& candidate : later) {
         bool shadowed = false;
-        for (size_t i = 0; i < ours; ++i)
-            shadowed = shadowed || name(env[i]) == name(inherited);
+        for (const auto& kept : env)
+            shadowed = shadowed || name(kept) == name(candidate);
         if (!shadowed)
-            env.push_back(inherited);
+            env.push_back(candidate);
     }
-    std::vector<char*> argv{const_cast<char*>(NUMTONE_BIN)};
+    std::vector<char*> argv;
+    for (const auto& w : opt.wrapper)
+        argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(const_cast<char*>(NUMTONE_BIN));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -56,7 +61,10 @@ int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, 
         if (stdout_fd >= 0)
             dup2(stdout_fd, 1);
         dup2(stderr_fd, 2);
-        execve(argv[0], argv.data(), envp.data());
+        if (opt.timeout > 0)
+            alarm(static_cast<unsigned>(opt.timeout)); // kept across exec
+        environ = envp.data();
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     return pid;
@@ -67,6 +75,17 @@ int wait_status(int pid) {
     while (waitpid(pid, &st, 0) < 0) {
     }
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+std::vector<std::string> private_dev(const std::string& command) {
+    return {"unshare",
+            "-m",
+            "--propagation",
+            "private",
+            "sh",
+            "-c",
+            "mount -t tmpfs numtone-dev /dev && mknod -m 666 /dev/null c 1 3 && " + command,
+            "sh"};
 }
 
 std::string read_file(const std::string& path) {
@@ -133,6 +152,19 @@ bool have_tools(const std::vector<std::string>& tools) {
             return false;
     }
     return true;
+}
+
+std::string readme_one_liner(const std::string& lib, std::string& numbers) {
+    std::ifstream readme(std::string(SOURCE_DIR) + "/README.md");
+    std::string line, command;
+    while (std::getline(readme, line))
+        if (line.find("LD_PRELOAD=") != std::string::npos && line.find(lib) != std::string::npos)
+            command = line.substr(line.find_first_not_of(' '));
+    const size_t at = command.find(" numtone ");
+    if (at == std::string::npos)
+        throw std::runtime_error("no README line runs numtone with " + lib);
+    numbers = command.substr(at + 9);
+    return command.replace(at + 1, 7, sh_quote(NUMTONE_BIN));
 }
 
 std::string sh_quote(const std::string& s) {

@@ -18,7 +18,20 @@ struct run_options {
     std::string preload;          // or this library
     int umask = 022;
     int uid = -1; // run as this user and group (needs root)
+    // numtone runs as the last argument of this command, with its own
+    // arguments after it (for example in a private /dev: private_dev()).
+    std::vector<std::string> wrapper;
+    int timeout = 0; // seconds: past it SIGALRM ends the run, so a hang fails
 };
+
+// Status of a run that the timeout ended.
+constexpr int timed_out = 128 + 14;
+
+// A wrapper that runs numtone in a private mount namespace whose /dev holds
+// only null: no /dev/dsp can be found or left behind, and the machine's own
+// /dev is never touched.  Needs root.  There, sh runs command, with numtone
+// and its arguments as "$@".
+std::vector<std::string> private_dev(const std::string& command = "exec \"$@\"");
 
 run_result run_numtone(const std::vector<std::string>& args, const run_options& opt = {});
 
@@ -58,6 +71,11 @@ std::string decode_dtmf(const std::string& sox_input, int channel);
 // effects in trim; throws if the report has no such field.
 double sox_stat(const std::string& sox_input, int channel, const std::string& field,
                 const std::string& trim = "");
+
+// The README's one-liner that preloads lib (a line holding "LD_PRELOAD="
+// and lib), with "numtone" made the built binary; numbers gets what it
+// dials.
+std::string readme_one_liner(const std::string& lib, std::string& numbers);
 
 // Quotes s for sh.
 std::string sh_quote(const std::string& s);

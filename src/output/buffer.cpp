@@ -11,7 +11,13 @@
 
 namespace output {
 
+// A block is bufsize rounded down to whole frames: an OSS device (ALSA's
+// emulation among them) takes whole frames only, and a write that ended
+// inside a frame would never be accepted.  The frame size is fixed once
+// negotiation has settled sample_format.
 bool alloc_buf() {
+    const int32_t frame = frame_bytes();
+    block = cli::settings.bufsize - cli::settings.bufsize % frame;
     buf = static_cast<unsigned char*>(std::malloc(cli::settings.bufsize));
     fill = 0;
     return buf != nullptr || fail_sys("malloc buf");
@@ -30,14 +36,18 @@ bool alloc_buf() {
 }
 
 // Every byte reaches the descriptor or the run fails: a short write goes on
-// with the rest.
+// with the rest.  A write that takes nothing of a non-empty request makes no
+// progress and never will, so it is the end of the device, as dd has it.
 [[nodiscard]] static bool write_all(const unsigned char* p, size_t n) {
     while (n > 0) {
         const ssize_t r = write(out_fd, p, n);
         if (r > 0) {
             p += r;
             n -= static_cast<size_t>(r);
-        } else if (r == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+        } else if (r == 0) {
+            errno = ENOSPC;
+            return fail_sys("write");
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             if (!wait_writable())
                 return false;
         } else if (errno != EINTR) {
@@ -49,26 +59,24 @@ bool alloc_buf() {
 
 bool advance(int32_t bytes) {
     fill += bytes;
-    if (fill < cli::settings.bufsize)
+    if (fill < block)
         return true;
     fill = 0;
-    return write_all(buf, static_cast<size_t>(cli::settings.bufsize));
+    return write_all(buf, static_cast<size_t>(block));
 }
 
 // A whole block that is already in memory goes out as it stands, without a
-// copy into buf; the blocks written are the same either way.  Bytes that
-// reach the end of buf complete the block, and the rest start the next one:
-// so when bufsize is not a multiple of the frame size, the frame at the end
-// of a block is split, every block is still bufsize bytes, and nothing lands
-// past buf.
+// copy into buf; the blocks written are the same either way.  Callers hand
+// over whole frames, and a block holds whole frames, so no write ever
+// carries part of a frame.
 bool put_bytes(const unsigned char* p, size_t n) {
-    const auto block = static_cast<size_t>(cli::settings.bufsize);
+    const auto whole = static_cast<size_t>(block);
     while (n > 0) {
-        if (fill == 0 && n >= block) {
-            if (!write_all(p, block))
+        if (fill == 0 && n >= whole) {
+            if (!write_all(p, whole))
                 return false;
-            p += block;
-            n -= block;
+            p += whole;
+            n -= whole;
             continue;
         }
         const size_t k = std::min(n, static_cast<size_t>(room()));

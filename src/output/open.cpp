@@ -10,14 +10,19 @@
 
 namespace output {
 
+// A sound device is opened, never created: with the device requests to come
+// the path must name a device, and a missing one is an error rather than a
+// new regular file that would swallow the audio of later runs.  Nor is an
+// existing file truncated when the first request is bound to refuse it.
 bool open_output() {
     const char* path = cli::settings.output_dev;
     if (std::strcmp(path, "-") == 0) {
         out_fd = 1;
         return true;
     }
+    const int flags = cli::settings.use_audio == 1 ? O_WRONLY : O_WRONLY | O_CREAT | O_TRUNC;
     do
-        out_fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        out_fd = open(path, flags, 0644);
     while (out_fd < 0 && errno == EINTR);
     return out_fd >= 0 || fail_sys(path);
 }
@@ -40,6 +45,7 @@ void reset_output() {
     std::free(buf);
     buf = nullptr;
     fill = 0;
+    block = 0;
 }
 
 } // namespace output

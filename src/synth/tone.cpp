@@ -156,19 +156,12 @@ void store_frames(unsigned char* p, const int32_t* v, int32_t count) {
 
 // Encodes samples straight into the block, so that the loop holds only the
 // store: one instantiation per frame layout, with no format test and no
-// bounds test inside.  A frame that would straddle the end of the block goes
-// through put_frame, which splits it.
+// bounds test inside.  A block holds whole frames, so there is always room
+// for at least one.
 template <class F>
 [[nodiscard]] bool put_samples(const int32_t* v, int32_t count) {
     while (count > 0) {
         const int32_t n = std::min(count, output::room() / F::bytes);
-        if (n == 0) {
-            if (!output::put_frame(*v))
-                return false;
-            ++v;
-            --count;
-            continue;
-        }
         store_frames<F>(output::cursor(), v, n);
         if (!output::advance(n * F::bytes))
             return false;
