@@ -259,46 +259,6 @@ TEST_F(E2E, LengthsFollowTheSettings) {
 
 // --- The stand-in sound device -------------------------------------------
 
-struct device_run {
-    run_result r;
-    std::vector<std::string> log; // requests, writes and closes, in order
-    std::string pcm;
-};
-
-device_run on_device(const std::string& dir, std::vector<std::string> args,
-                     std::vector<std::string> env = {}) {
-    const std::string out = dir + "/dsp", log = dir + "/log";
-    unlink(log.c_str());
-    write_file(out, ""); // the device is there; numtone never creates one
-    args.insert(args.begin(), {"--output-dev", out});
-    run_options opt;
-    opt.fake_dsp = true;
-    opt.timeout = 20;
-    opt.env = std::move(env);
-    opt.env.push_back("FAKE_DSP_LOG=" + log);
-    device_run d{run_numtone(args, opt), {}, read_file(out)};
-    std::istringstream in(read_file(log));
-    for (std::string line; std::getline(in, line);)
-        d.log.push_back(line);
-    return d;
-}
-
-std::vector<std::string> requests(const device_run& d) {
-    std::vector<std::string> q;
-    for (const auto& l : d.log)
-        if (l.rfind("ioctl", 0) == 0)
-            q.push_back(l);
-    return q;
-}
-
-std::vector<int> writes(const device_run& d) {
-    std::vector<int> w;
-    for (const auto& l : d.log)
-        if (l.rfind("write ", 0) == 0 && l.find(' ', 6) == std::string::npos)
-            w.push_back(std::stoi(l.substr(6)));
-    return w;
-}
-
 TEST_F(E2E, DeviceRequestsInOrder) {
     device_run d = on_device(dir, {"1"});
     ASSERT_EQ(d.r.status, 0) << d.r.err;

@@ -56,6 +56,10 @@ int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, 
         if (opt.uid >= 0 &&
             (setgid(static_cast<gid_t>(opt.uid)) != 0 || setuid(static_cast<uid_t>(opt.uid)) != 0))
             _exit(126);
+        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
+            _exit(126);
+        if (opt.close_stdin)
+            close(0);
         if (stdout_fd < 0)
             close(1);
         if (stdout_fd >= 0)
@@ -236,6 +240,40 @@ double sox_stat(const std::string& sox_input, int channel, const std::string& fi
     if (at == std::string::npos)
         throw std::runtime_error("sox stat gave no " + field + ":\n" + out);
     return std::strtod(out.c_str() + at + field.size() + 1, nullptr);
+}
+
+device_run on_device(const std::string& dir, std::vector<std::string> args,
+                     std::vector<std::string> env) {
+    const std::string out = dir + "/dsp", log = dir + "/log";
+    unlink(log.c_str());
+    write_file(out, ""); // the device is there; numtone never creates one
+    args.insert(args.begin(), {"--output-dev", out});
+    run_options opt;
+    opt.fake_dsp = true;
+    opt.timeout = 20;
+    opt.env = std::move(env);
+    opt.env.push_back("FAKE_DSP_LOG=" + log);
+    device_run d{run_numtone(args, opt), {}, read_file(out)};
+    std::istringstream in(read_file(log));
+    for (std::string line; std::getline(in, line);)
+        d.log.push_back(line);
+    return d;
+}
+
+std::vector<std::string> requests(const device_run& d) {
+    std::vector<std::string> q;
+    for (const auto& l : d.log)
+        if (l.rfind("ioctl", 0) == 0)
+            q.push_back(l);
+    return q;
+}
+
+std::vector<int> writes(const device_run& d) {
+    std::vector<int> w;
+    for (const auto& l : d.log)
+        if (l.rfind("write ", 0) == 0 && l.find(' ', 6) == std::string::npos)
+            w.push_back(std::stoi(l.substr(6)));
+    return w;
 }
 
 void in_temp_dir::TearDown() {

@@ -22,6 +22,8 @@ struct run_options {
     // arguments after it (for example in a private /dev: private_dev()).
     std::vector<std::string> wrapper;
     int timeout = 0; // seconds: past it SIGALRM ends the run, so a hang fails
+    std::string cwd; // run in this directory
+    bool close_stdin = false;
 };
 
 // Status of a run that the timeout ended.
@@ -87,6 +89,22 @@ std::string value_of(const std::vector<std::string>& args, const std::string& na
 // Frames of a whole run with these options, by the rules for tones, gaps
 // and pauses: the model that output lengths are held to.
 long walk_frames(const std::vector<std::string>& numbers, const std::vector<std::string>& args);
+
+// A run on the stand-in sound device (tests/fake_dsp.c), at dir/dsp.
+struct device_run {
+    run_result r;
+    std::vector<std::string> log; // requests, writes and closes, in order
+    std::string pcm;              // what the device was given
+};
+
+device_run on_device(const std::string& dir, std::vector<std::string> args,
+                     std::vector<std::string> env = {});
+
+// The device requests of a run, as the log has them ("ioctl SPEED 8000").
+std::vector<std::string> requests(const device_run& d);
+
+// The size of each write that went through, in order.
+std::vector<int> writes(const device_run& d);
 
 // A test with a fresh, empty directory of its own, removed afterwards.
 class in_temp_dir : public ::testing::Test {

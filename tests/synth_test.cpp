@@ -161,8 +161,9 @@ TEST(Tone, MatchesTheRecurrenceFrameByFrame) {
         {941, 1477, 65536, 4500, 5000}, {697, 1209, 17, 48000, 2100},
         {852, 1209, 255, 11025, 10},    {770, 1336, 4096, 22050, 4001},
     };
-    // Odd buffer sizes split frames across blocks, on both the synthesised
-    // and the repeated stretches of a long tone.
+    // Odd buffer sizes make blocks that end short of bufsize and fall
+    // anywhere in a period, on both the synthesised and the repeated
+    // stretches of a long tone.
     for (const int32_t bufsize : {65536, 4093, 5})
         for (const auto& c : cases) {
             start(c.n, 100, c.r);
