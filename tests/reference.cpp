@@ -208,6 +208,16 @@ void tone(output& o, const settings& s, const std::vector<int16_t>& costab, long
 
 } // namespace
 
+std::vector<int16_t> reference_costab(long table_size, long volume) {
+    std::vector<int16_t> costab(static_cast<size_t>(table_size));
+    for (long i = 0; i < table_size; ++i) {
+        const double x = std::cos((i * 6.283185307179586) / table_size);
+        const double y = ((volume / 100.0) * 16383.0) * x;
+        costab[static_cast<size_t>(i)] = static_cast<int16_t>(y); // toward zero
+    }
+    return costab;
+}
+
 reference_run reference(const std::vector<std::string>& args, bool device, size_t max_bytes) {
     settings s;
     reference_run r;
@@ -231,12 +241,7 @@ reference_run reference(const std::vector<std::string>& args, bool device, size_
         return r;
     }
 
-    std::vector<int16_t> costab(static_cast<size_t>(s.table_size));
-    for (long i = 0; i < s.table_size; ++i) {
-        const double x = std::cos((i * 6.283185307179586) / s.table_size);
-        const double y = ((s.volume / 100.0) * 16383.0) * x;
-        costab[static_cast<size_t>(i)] = static_cast<int16_t>(y);
-    }
+    const std::vector<int16_t> costab = reference_costab(s.table_size, s.volume);
     for (const stretch& x : w) {
         if (x.f1 == 0)
             for (long i = 0; i < x.frames; ++i)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct reference_run {
     std::vector<size_t> writes; // the size of each write, in order
     bool too_long = false;      // the output would pass max_bytes; nothing was made
 };
+
+// The cosine table for this table size and volume.
+std::vector<int16_t> reference_costab(long table_size, long volume);
 
 // A run with these arguments (without the program name), where the output
 // path opens.  It is a sound device that grants every request as asked, or

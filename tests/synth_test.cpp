@@ -1,5 +1,6 @@
 // The cosine table and the integer dual-tone generator, in-process.
 #include "output.h"
+#include "reference.h"
 #include "run_binary.h"
 #include "synth.h"
 
@@ -54,6 +55,18 @@ TEST(Costab, Entries) {
     start(65536, 0);
     for (int32_t i = 0; i < 65536; ++i)
         ASSERT_EQ(synth::costab[i], 0) << i;
+}
+
+// Every entry, at sizes and volumes where rounding could go either way.
+TEST(Costab, EveryEntryAsTheFormulaGives) {
+    for (const int32_t n : {2, 3, 256, 1021, 4000, 65536})
+        for (const int32_t volume : {0, 1, 37, 100}) {
+            start(n, volume);
+            const std::vector<int16_t> want = reference_costab(n, volume);
+            for (int32_t i = 0; i < n; ++i)
+                ASSERT_EQ(synth::costab[i], want[static_cast<size_t>(i)])
+                    << "entry " << i << " of " << n << " at volume " << volume;
+        }
 }
 
 // Key "1" at the defaults: the index pairs of the first six frames are
