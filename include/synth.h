@@ -1,11 +1,10 @@
-// Keypad tone synthesis: cosine table, key table, tone and silence.
+// Keypad tone synthesis, as the run sequence sees it.
 #pragma once
 
 #include <cstdint>
 
 namespace synth {
 
-inline int16_t* costab = nullptr;  // table_size entries, one cosine period
 inline bool last_was_tone = false; // set by a tone, cleared by a silence
 
 [[nodiscard]] bool build_costab();
@@ -13,6 +12,7 @@ inline bool last_was_tone = false; // set by a tone, cleared by a silence
 [[nodiscard]] bool play_tone(int32_t f1, int32_t f2, int32_t ms);
 [[nodiscard]] bool play_silence(int32_t ms);
 
+// Frees what an earlier in-process run built, as reset_output does.
 void reset_synth();
 
 } // namespace synth

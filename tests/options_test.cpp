@@ -1,5 +1,5 @@
 // Option parsing, in-process: which values land where.
-#include "cli.h"
+#include "cli/options.h"
 #include "settings.h"
 
 #include <cstring>

@@ -1,31 +1,30 @@
 // Frame encoding and the block buffer, driven in-process.
 #include "output.h"
 #include "run_binary.h"
+#include "settings.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
 
-// Sets up the buffer for one layout, as start-up would.
-void start(int32_t format, int32_t left, int32_t right, int32_t bufsize = 4096) {
+// The frame layout of one run, as start-up would leave it.
+void layout(int32_t format, int32_t left, int32_t right) {
     output::reset_output();
     cli::settings = cli::Settings{};
     cli::settings.left = left;
     cli::settings.right = right;
-    cli::settings.bufsize = bufsize;
     output::sample_format = format;
-    ASSERT_TRUE(output::alloc_buf());
 }
 
-bytes held() {
-    return bytes(output::buf, output::buf + output::fill);
+bytes encoded(int32_t v) {
+    unsigned char f[4];
+    output::encode(f, &v, 1);
+    return bytes(f, f + output::frame_bytes());
 }
 
 struct encoding_case {
@@ -51,73 +50,86 @@ TEST(Encoding, SampleValues) {
         {0, -2, {0xFE, 0xFF}},
     };
     for (const auto& c : cases) {
-        start(c.format, 0, 0);
-        ASSERT_TRUE(output::put_frame(c.v));
-        EXPECT_EQ(held(), c.want) << "format " << c.format << " v " << c.v;
+        layout(c.format, 0, 0);
+        EXPECT_EQ(encoded(c.v), c.want) << "format " << c.format << " v " << c.v;
     }
 }
 
 struct layout_case {
     int32_t format, left, right;
-    bytes want; // the frame of v = 32766
+    bytes want; // the frame of v = -32766
 };
 
 TEST(Encoding, FrameLayouts) {
     const std::vector<layout_case> cases{
-        {8, 0, 0, {0xFF}},
-        {8, 1, 0, {0xFF, 0x80}},
-        {8, 0, 1, {0x80, 0xFF}},
-        {8, 1, 1, {0xFF, 0xFF}},
-        {16, 0, 0, {0xFE, 0x7F}},
-        {16, 1, 0, {0xFE, 0x7F, 0x00, 0x00}},
-        {16, 0, 1, {0x00, 0x00, 0xFE, 0x7F}},
-        {16, 1, 1, {0xFE, 0x7F, 0xFE, 0x7F}},
+        {8, 0, 0, {0x00}},
+        {8, 1, 0, {0x00, 0x80}},
+        {8, 0, 1, {0x80, 0x00}},
+        {8, 1, 1, {0x00, 0x00}},
+        {16, 0, 0, {0x02, 0x80}},
+        {16, 1, 0, {0x02, 0x80, 0x00, 0x00}},
+        {16, 0, 1, {0x00, 0x00, 0x02, 0x80}},
+        {16, 1, 1, {0x02, 0x80, 0x02, 0x80}},
     };
     for (const auto& c : cases) {
-        start(c.format, c.left, c.right);
-        ASSERT_TRUE(output::put_frame(32766));
-        EXPECT_EQ(held(), c.want) << c.format << " left " << c.left << " right " << c.right;
-        start(c.format, c.left, c.right);
-        ASSERT_TRUE(output::put_frame(0));
+        layout(c.format, c.left, c.right);
+        EXPECT_EQ(encoded(-32766), c.want)
+            << c.format << " left " << c.left << " right " << c.right;
         const bytes silent(c.want.size(), c.format == 8 ? 0x80 : 0x00);
-        EXPECT_EQ(held(), silent);
+        EXPECT_EQ(encoded(0), silent);
     }
 }
 
+// A run of frames written to a file, with the buffer of that run.
+class Buffer : public in_temp_dir {
+  protected:
+    void start(int32_t bufsize) {
+        layout(16, 1, 1);
+        path = dir + "/out";
+        cli::settings.output_dev = path.c_str();
+        cli::settings.use_audio = 0;
+        cli::settings.bufsize = bufsize;
+        ASSERT_TRUE(output::open_output());
+        ASSERT_TRUE(output::alloc_buf());
+    }
+    void TearDown() override {
+        output::reset_output();
+        in_temp_dir::TearDown();
+    }
+    std::string path;
+};
+
 // A block holds whole frames: with 4-byte frames and bufsize 11 each block
 // is 8 bytes, written as soon as it is full.
-TEST(Buffer, BlocksAreWholeFrames) {
-    const std::string dir = temp_dir();
-    const std::string path = dir + "/out";
-    start(16, 1, 1, 11);
-    output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(output::out_fd, 0);
+TEST_F(Buffer, BlocksAreWholeFrames) {
+    start(11);
     ASSERT_TRUE(output::put_frame(0x0102));
-    EXPECT_EQ(output::fill, 4);
+    EXPECT_EQ(read_file(path), "");
     ASSERT_TRUE(output::put_frame(0x0304)); // a full block of two frames
-    EXPECT_EQ(output::fill, 0);
     EXPECT_EQ(read_file(path), std::string("\x02\x01\x02\x01\x04\x03\x04\x03"));
     ASSERT_TRUE(output::put_frame(0x0506));
-    EXPECT_EQ(held(), (bytes{0x06, 0x05, 0x06, 0x05}));
+    EXPECT_EQ(read_file(path).size(), 8u);
     ASSERT_TRUE(output::flush_rest());
+    EXPECT_EQ(read_file(path).substr(8), std::string("\x06\x05\x06\x05"));
     ASSERT_TRUE(output::close_output());
-    EXPECT_EQ(read_file(path).size(), 12u);
-    std::filesystem::remove_all(dir);
 }
 
-TEST(Buffer, FullBlockIsWrittenAndEmptied) {
-    const std::string dir = temp_dir();
-    const std::string path = dir + "/out";
-    start(8, 0, 0, 4);
-    output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(output::put_frame(0));
-    EXPECT_EQ(output::fill, 0);
-    EXPECT_EQ(read_file(path), std::string(4, '\x80'));
+// Frames handed over many at a time fill blocks across their ends, and the
+// bytes are those of one frame at a time.
+TEST_F(Buffer, RunsOfFramesCrossBlockEnds) {
+    start(4 * 3 + 2);
+    const std::vector<int32_t> v{1, -2, 300, -400, 5000, -6000, 32766};
+    ASSERT_TRUE(output::put_frames(v.data(), static_cast<int32_t>(v.size())));
+    EXPECT_EQ(read_file(path).size(), 24u); // two blocks of three frames
+    ASSERT_TRUE(output::flush_rest());
     ASSERT_TRUE(output::flush_rest()); // nothing left: no write
     ASSERT_TRUE(output::close_output());
-    EXPECT_EQ(read_file(path).size(), 4u);
-    std::filesystem::remove_all(dir);
+    std::string want;
+    for (int32_t x : v) {
+        const bytes f = encoded(x);
+        want.append(f.begin(), f.end());
+    }
+    EXPECT_EQ(read_file(path), want);
 }
 
 } // namespace

@@ -2,40 +2,60 @@
 #include "output.h"
 #include "reference.h"
 #include "run_binary.h"
+#include "settings.h"
 #include "synth.h"
+#include "synth/costab.h"
 
 #include <algorithm>
-#include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Defaults, 16-bit mono so each frame shows its sample value exactly, and a
-// buffer large enough that nothing is written out.
-void start(int32_t table_size = 256, int32_t volume = 100, int32_t speed = 8000) {
-    output::reset_output();
-    synth::reset_synth();
-    cli::settings = cli::Settings{};
-    cli::settings.table_size = table_size;
-    cli::settings.volume = volume;
-    cli::settings.speed = speed;
-    cli::settings.bufsize = 65536;
-    output::sample_format = 16;
-    ASSERT_TRUE(synth::build_costab());
-    ASSERT_TRUE(output::alloc_buf());
-}
+// A run with 16-bit mono output, so that each frame shows its sample value
+// exactly, written to a file of the test's own.
+class Synth : public in_temp_dir {
+  protected:
+    void start(int32_t table_size = 256, int32_t volume = 100, int32_t speed = 8000,
+               int32_t bufsize = 65536) {
+        output::reset_output();
+        synth::reset_synth();
+        cli::settings = cli::Settings{};
+        cli::settings.table_size = table_size;
+        cli::settings.volume = volume;
+        cli::settings.speed = speed;
+        cli::settings.bufsize = bufsize;
+        cli::settings.use_audio = 0;
+        path = dir + "/out";
+        cli::settings.output_dev = path.c_str();
+        output::sample_format = 16;
+        ASSERT_TRUE(output::open_output());
+        ASSERT_TRUE(synth::build_costab());
+        ASSERT_TRUE(output::alloc_buf());
+    }
 
-std::vector<int32_t> samples() {
-    std::vector<int32_t> v;
-    for (int32_t i = 0; i + 1 < output::fill; i += 2)
-        v.push_back(static_cast<int16_t>(output::buf[i] | output::buf[i + 1] << 8));
-    return v;
-}
+    // Every sample written so far, the block being filled included.
+    std::vector<int32_t> samples() {
+        EXPECT_TRUE(output::flush_rest());
+        const std::string pcm = read_file(path);
+        std::vector<int32_t> v;
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2)
+            v.push_back(static_cast<int16_t>(static_cast<unsigned char>(pcm[i]) |
+                                             static_cast<unsigned char>(pcm[i + 1]) << 8));
+        return v;
+    }
 
-TEST(Costab, Entries) {
+    void TearDown() override {
+        output::reset_output();
+        synth::reset_synth();
+        in_temp_dir::TearDown();
+    }
+
+    std::string path;
+};
+
+TEST_F(Synth, CostabEntries) {
     start();
     EXPECT_EQ(synth::costab[0], 16383);
     EXPECT_EQ(synth::costab[1], 16378);
@@ -58,7 +78,7 @@ TEST(Costab, Entries) {
 }
 
 // Every entry, at sizes and volumes where rounding could go either way.
-TEST(Costab, EveryEntryAsTheFormulaGives) {
+TEST_F(Synth, CostabEveryEntryAsTheFormulaGives) {
     for (const int32_t n : {2, 3, 256, 1021, 4000, 65536})
         for (const int32_t volume : {0, 1, 37, 100}) {
             start(n, volume);
@@ -71,7 +91,7 @@ TEST(Costab, EveryEntryAsTheFormulaGives) {
 
 // Key "1" at the defaults: the index pairs of the first six frames are
 // (0,0) (22,38) (44,77) (67,115) (89,154) (111,193).
-TEST(Tone, PhaseStepsOfTheWorkedExample) {
+TEST_F(Synth, TonePhaseStepsOfTheWorkedExample) {
     start();
     ASSERT_TRUE(synth::play_key('1'));
     const std::vector<int32_t> v = samples();
@@ -84,7 +104,7 @@ TEST(Tone, PhaseStepsOfTheWorkedExample) {
 
 // With two entries both steps are 0 and the indices move only by carries:
 // worked by hand from err = 4000, rem = 1394 and 2418.
-TEST(Tone, TableOfTwoMovesOnlyByCarries) {
+TEST_F(Synth, ToneTableOfTwoMovesOnlyByCarries) {
     start(2);
     ASSERT_TRUE(synth::play_tone(697, 1209, 100));
     const std::vector<int32_t> v = samples();
@@ -92,46 +112,43 @@ TEST(Tone, TableOfTwoMovesOnlyByCarries) {
     EXPECT_EQ(std::vector<int32_t>(v.begin(), v.begin() + 7), want);
 }
 
-TEST(Tone, FrameCountsAndTheFlag) {
+TEST_F(Synth, ToneFrameCountsAndTheFlag) {
     start(256, 100, 5000);
     cli::settings.tone_time = 10;
     ASSERT_TRUE(synth::play_key('D'));
-    EXPECT_EQ(output::fill, 2 * 50);
+    EXPECT_EQ(samples().size(), 50u);
     EXPECT_TRUE(synth::last_was_tone);
 
     ASSERT_TRUE(synth::play_silence(50)); // 250 frames at 5000
-    EXPECT_EQ(output::fill, 2 * 300);
+    EXPECT_EQ(samples().size(), 300u);
     EXPECT_FALSE(synth::last_was_tone);
 
     ASSERT_TRUE(synth::play_key('d')); // not a key: nothing, flag untouched
-    EXPECT_EQ(output::fill, 2 * 300);
+    EXPECT_EQ(samples().size(), 300u);
     EXPECT_FALSE(synth::last_was_tone);
 
     ASSERT_TRUE(synth::play_tone(697, 1209, 0)); // no frames, flag untouched
     EXPECT_FALSE(synth::last_was_tone);
 }
 
-TEST(Tone, SilentAtVolumeZeroButStillATone) {
+TEST_F(Synth, ToneSilentAtVolumeZeroButStillATone) {
     start(256, 0);
     ASSERT_TRUE(synth::play_key('5'));
     EXPECT_TRUE(synth::last_was_tone);
-    for (int32_t s : samples())
+    const std::vector<int32_t> v = samples();
+    EXPECT_EQ(v.size(), 800u);
+    for (int32_t s : v)
         ASSERT_EQ(s, 0);
-    EXPECT_EQ(output::fill, 1600);
 }
 
 // Key D is 941 Hz with 1633 Hz: its second frame reads entries
 // 941*256/8000 = 30 and 1633*256/8000 = 52.
-TEST(Tone, KeyD) {
+TEST_F(Synth, ToneKeyD) {
     start();
     ASSERT_TRUE(synth::play_key('D'));
     const std::vector<int32_t> v = samples();
     EXPECT_EQ(v[1], synth::costab[30] + synth::costab[52]);
 }
-
-} // namespace
-
-namespace {
 
 // The recurrence exactly as it is defined, one frame at a time: the model
 // the generator must match however it gets there.
@@ -166,7 +183,7 @@ struct tone_case {
     int32_t f1, f2, n, r, ms;
 };
 
-TEST(Tone, MatchesTheRecurrenceFrameByFrame) {
+TEST_F(Synth, ToneMatchesTheRecurrenceFrameByFrame) {
     const std::vector<tone_case> cases{
         {697, 1209, 256, 8000, 100},    {941, 1633, 2, 8000, 100},
         {941, 1633, 3, 5000, 1000},     {852, 1336, 65536, 48500, 250},
@@ -179,22 +196,9 @@ TEST(Tone, MatchesTheRecurrenceFrameByFrame) {
     // stretches of a long tone.
     for (const int32_t bufsize : {65536, 4093, 5})
         for (const auto& c : cases) {
-            start(c.n, 100, c.r);
-            cli::settings.bufsize = bufsize;
-            output::reset_output();
-            output::sample_format = 16;
-            ASSERT_TRUE(output::alloc_buf());
-            const std::string dir = temp_dir(), path = dir + "/tone";
-            output::out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            start(c.n, 100, c.r, bufsize);
             ASSERT_TRUE(synth::play_tone(c.f1, c.f2, c.ms));
-            ASSERT_TRUE(output::flush_rest());
-            ASSERT_TRUE(output::close_output());
-            const std::string pcm = read_file(path);
-            std::filesystem::remove_all(dir);
-            std::vector<int32_t> got;
-            for (size_t i = 0; i + 1 < pcm.size(); i += 2)
-                got.push_back(static_cast<int16_t>(static_cast<unsigned char>(pcm[i]) |
-                                                   static_cast<unsigned char>(pcm[i + 1]) << 8));
+            const std::vector<int32_t> got = samples();
             const std::vector<int32_t> want = model(c.f1, c.f2, c.n, c.r, c.ms);
             ASSERT_EQ(got.size(), want.size())
                 << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " bufsize " << bufsize;

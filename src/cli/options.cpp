@@ -1,10 +1,11 @@
 // Option parsing and the usage text.
-#include "cli.h"
+#include "options.h"
 #include "report.h"
 #include "settings.h"
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace cli {

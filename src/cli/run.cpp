@@ -1,6 +1,7 @@
 // The run sequence: start-up in its fixed order, the walk over the numbers,
 // the final write and the close.
 #include "cli.h"
+#include "options.h"
 #include "output.h"
 #include "report.h"
 #include "settings.h"
@@ -31,7 +32,7 @@ namespace cli {
     return synth::play_key(c);
 }
 
-bool run_numbers(int first, int argc, char** argv) {
+[[nodiscard]] static bool run_numbers(int first, int argc, char** argv) {
     for (int i = first; i < argc; ++i) {
         // The pause between numbers comes only after a number that ended
         // with a tone.

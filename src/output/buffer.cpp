@@ -1,6 +1,8 @@
 // The block buffer and the writes that empty it.
 #include "output.h"
 #include "report.h"
+#include "settings.h"
+#include "state.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,9 +18,8 @@ namespace output {
 // inside a frame would never be accepted.  The frame size is fixed once
 // negotiation has settled sample_format.
 bool alloc_buf() {
-    const int32_t frame = frame_bytes();
-    block = cli::settings.bufsize - cli::settings.bufsize % frame;
-    buf = static_cast<unsigned char*>(std::malloc(cli::settings.bufsize));
+    block = cli::settings.bufsize - cli::settings.bufsize % frame_bytes();
+    buf = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(block)));
     fill = 0;
     return buf != nullptr || fail_sys("malloc buf");
 }
@@ -57,7 +58,8 @@ bool alloc_buf() {
     return true;
 }
 
-bool advance(int32_t bytes) {
+// Counts bytes just stored in buf, and writes the block once it is full.
+[[nodiscard]] static bool stored(int32_t bytes) {
     fill += bytes;
     if (fill < block)
         return true;
@@ -65,10 +67,23 @@ bool advance(int32_t bytes) {
     return write_all(buf, static_cast<size_t>(block));
 }
 
+// Frames are encoded straight into the block.  A block holds whole frames,
+// so there is always room for at least one.
+bool put_frames(const int32_t* v, int32_t count) {
+    const int32_t frame = frame_bytes();
+    while (count > 0) {
+        const int32_t n = std::min(count, (block - fill) / frame);
+        encode(buf + fill, v, n);
+        if (!stored(n * frame))
+            return false;
+        v += n;
+        count -= n;
+    }
+    return true;
+}
+
 // A whole block that is already in memory goes out as it stands, without a
-// copy into buf; the blocks written are the same either way.  Callers hand
-// over whole frames, and a block holds whole frames, so no write ever
-// carries part of a frame.
+// copy into buf; the blocks written are the same either way.
 bool put_bytes(const unsigned char* p, size_t n) {
     const auto whole = static_cast<size_t>(block);
     while (n > 0) {
@@ -79,23 +94,14 @@ bool put_bytes(const unsigned char* p, size_t n) {
             n -= whole;
             continue;
         }
-        const size_t k = std::min(n, static_cast<size_t>(room()));
-        std::memcpy(cursor(), p, k);
-        if (!advance(static_cast<int32_t>(k)))
+        const size_t k = std::min(n, static_cast<size_t>(block - fill));
+        std::memcpy(buf + fill, p, k);
+        if (!stored(static_cast<int32_t>(k)))
             return false;
         p += k;
         n -= k;
     }
     return true;
-}
-
-bool put_frame(int32_t v) {
-    unsigned char f[4];
-    const int32_t n = with_frame([&]<class F>() {
-        F::store(f, v);
-        return F::bytes;
-    });
-    return put_bytes(f, static_cast<size_t>(n));
 }
 
 bool flush_rest() {

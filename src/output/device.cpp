@@ -1,6 +1,8 @@
 // Negotiation with an OSS sound device.
 #include "output.h"
 #include "report.h"
+#include "settings.h"
+#include "state.h"
 
 #include <cerrno>
 #include <cstdlib>

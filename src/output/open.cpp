@@ -1,6 +1,8 @@
 // Opening and closing the output descriptor.
 #include "output.h"
 #include "report.h"
+#include "settings.h"
+#include "state.h"
 
 #include <cerrno>
 #include <cstdlib>

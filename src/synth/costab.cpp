@@ -1,4 +1,5 @@
 // The cosine table every tone is read from.
+#include "costab.h"
 #include "report.h"
 #include "settings.h"
 #include "synth.h"
@@ -24,12 +25,6 @@ bool build_costab() {
         costab[i] = static_cast<int16_t>(amplitude * x); // truncates toward zero
     }
     return true;
-}
-
-void reset_synth() {
-    std::free(costab);
-    costab = nullptr;
-    last_was_tone = false;
 }
 
 } // namespace synth
