@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Whole-process timings of the built numtone, side by side with the limit
 (dd moving the same bytes), a peer (sox synthesising the same tones) and
-/bin/true, as medians over several runs, printed as ratios."""
+/bin/true, as medians over several runs, printed as ratios.  Given several
+binaries (process.py NEW OLD ...), it measures each in the same run, so that
+a change can be compared with what it replaced."""
 import os
 import re
 import statistics
@@ -9,7 +11,7 @@ import subprocess
 import sys
 import time
 
-NUMTONE = sys.argv[1] if len(sys.argv) > 1 else "build/numtone"
+BINARIES = sys.argv[1:] or ["build/numtone"]
 RUNS = int(os.environ.get("BENCH_RUNS", "21"))
 KEYS = "0123456789*#ABCD"
 ROWS = {"1": 697, "2": 697, "3": 697, "A": 697, "4": 770, "5": 770, "6": 770, "B": 770,
@@ -33,8 +35,8 @@ def peak_rss_kib(cmd):
     return int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr).group(1))
 
 
-def output_bytes(args):
-    r = subprocess.run([NUMTONE, "--output-dev", "-"] + args, check=True, capture_output=True)
+def output_bytes(numtone, args):
+    r = subprocess.run([numtone, "--output-dev", "-"] + args, check=True, capture_output=True)
     return len(r.stdout)
 
 
@@ -48,13 +50,13 @@ def ms(s):
     return f"{s * 1000:8.2f} ms"
 
 
-def main():
-    print(f"medians of {RUNS} runs")
+def measure(NUMTONE):
+    print(f"\n== {NUMTONE}: medians of {RUNS} runs")
 
     large = ["--use-audio", "0", "--speed", "48000", "--bits", "16", "--left", "1",
              "--right", "1", "--tone-time", "10000", "--silent-time", "10",
              "--bufsize", "65536", KEYS]
-    nbytes = output_bytes(large)
+    nbytes = output_bytes(NUMTONE, large)
     t_nt = median_seconds([NUMTONE, "--output-dev", "/dev/null"] + large)
     t_dd = median_seconds(dd(nbytes, 65536))
     sox = "; ".join(
@@ -63,17 +65,17 @@ def main():
     t_sox = median_seconds(sox, shell=True)
     print(f"\nlarge job, {nbytes} bytes of 48 kHz 16-bit stereo in 64 KiB blocks")
     print(f"  numtone {ms(t_nt)}")
-    print(f"  dd      {ms(t_dd)}   numtone/dd  = {t_nt / t_dd:6.2f}  (target <= 3, aim 2)")
+    print(f"  dd      {ms(t_dd)}   numtone/dd  = {t_nt / t_dd:6.2f}  (target <= 1.3)")
     print(f"  sox     {ms(t_sox)}   sox/numtone = {t_sox / t_nt:6.1f}  (target >= 30)")
 
     digits = ("5551212" * 143)[:1000]
     default = ["--use-audio", "0", digits]
-    nbytes = output_bytes(default)
+    nbytes = output_bytes(NUMTONE, default)
     t_def = median_seconds([NUMTONE, "--output-dev", "/dev/null"] + default)
     t_dd = median_seconds(dd(nbytes, 4096))
     print(f"\ndefault settings, 1000 digits, {nbytes} bytes of 8 kHz 8-bit mono in 4 KiB blocks")
     print(f"  numtone {ms(t_def)}")
-    print(f"  dd      {ms(t_dd)}   numtone/dd  = {t_def / t_dd:6.2f}")
+    print(f"  dd      {ms(t_dd)}   numtone/dd  = {t_def / t_dd:6.2f}  (target <= 1.8)")
 
     short = [NUMTONE, "--use-audio", "0", "--output-dev", "/dev/null", "1"]
     t_short = median_seconds(short)
@@ -83,9 +85,10 @@ def main():
     print("\nshort run, one key")
     print(f"  numtone {ms(t_short)}   peak RSS {rss_short} KiB")
     print(f"  true    {ms(t_true)}   peak RSS {rss_true} KiB")
-    print(f"  numtone/true = {t_short / t_true:6.2f}  (target <= 1.5), "
+    print(f"  numtone/true = {t_short / t_true:6.2f}  (target <= 1.2), "
           f"RSS difference = {rss_short - rss_true} KiB  (target <= 1024)")
 
 
 if __name__ == "__main__":
-    main()
+    for binary in BINARIES:
+        measure(binary)
