@@ -484,6 +484,42 @@ TEST_F(E2E, WriteThatTakesNothingEndsTheRun) {
     EXPECT_EQ(r.err, full);
 }
 
+// No memory for the cosine table (2 bytes an entry) or for the block: the
+// table comes first, and the output was already opened.
+TEST_F(E2E, NoMemory) {
+#ifdef NUMTONE_SANITIZED
+    GTEST_SKIP() << "the stand-in malloc cannot sit in front of the sanitiser's";
+#endif
+    const std::string out = path("out.raw");
+    struct memory_case {
+        std::string fail;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<memory_case> cases{
+        {"24690", {"--table-size", "12345"}, "malloc costab: Cannot allocate memory\n"},
+        {"54321", {"--bufsize", "54321"}, "malloc buf: Cannot allocate memory\n"},
+        {"54320", {"--bufsize", "54321", "--bits", "16"}, "malloc buf: Cannot allocate memory\n"},
+        {"24690",
+         {"--table-size", "12345", "--bufsize", "24690"},
+         "malloc costab: Cannot allocate memory\n"},
+    };
+    for (const auto& c : cases) {
+        run_options opt;
+        opt.preload = FAKE_MALLOC_LIB;
+        opt.env = {"FAKE_MALLOC_FAIL=" + c.fail};
+        std::vector<std::string> args{"--use-audio", "0", "--output-dev", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("1");
+        fs::remove(out);
+        const run_result r = run_numtone(args, opt);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(fs::exists(out)) << c.err;
+        EXPECT_EQ(read_file(out), "") << c.err;
+    }
+}
+
 TEST_F(E2E, FailedCloseIsAnError) {
     const device_run d = on_device(dir, {"--use-audio", "0", "1"}, {"FAKE_CLOSE_ERRNO=5"});
     EXPECT_EQ(d.r.status, 1);
