@@ -1,4 +1,5 @@
 // The built binary, run as a user would: bytes, messages and exit status.
+#include "reference.h"
 #include "run_binary.h"
 
 #include <algorithm>
@@ -17,23 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string usage = "usage: numtone [options] number ...\n"
-                          " Valid options with their default values are:\n"
-                          "   Duration options:\n"
-                          "     --tone-time   100\n"
-                          "     --silent-time 50\n"
-                          "     --sleep-time  500\n"
-                          "   Audio output  options:\n"
-                          "     --output-dev  /dev/dsp\n"
-                          "     --use-audio   1\n"
-                          "     --bufsize     4096\n"
-                          "     --speed       8000\n"
-                          "     --bits        8\n"
-                          "   Audio generation options:\n"
-                          "     --table-size  256\n"
-                          "     --volume      100\n"
-                          "     --left        0\n"
-                          "     --right       0\n";
+const std::string usage = reference_usage;
 
 class E2E : public in_temp_dir {
   protected:

@@ -6,25 +6,25 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+const char* const reference_usage = "usage: numtone [options] number ...\n"
+                                    " Valid options with their default values are:\n"
+                                    "   Duration options:\n"
+                                    "     --tone-time   100\n"
+                                    "     --silent-time 50\n"
+                                    "     --sleep-time  500\n"
+                                    "   Audio output  options:\n"
+                                    "     --output-dev  /dev/dsp\n"
+                                    "     --use-audio   1\n"
+                                    "     --bufsize     4096\n"
+                                    "     --speed       8000\n"
+                                    "     --bits        8\n"
+                                    "   Audio generation options:\n"
+                                    "     --table-size  256\n"
+                                    "     --volume      100\n"
+                                    "     --left        0\n"
+                                    "     --right       0\n";
 
-const char* const usage_text = "usage: numtone [options] number ...\n"
-                               " Valid options with their default values are:\n"
-                               "   Duration options:\n"
-                               "     --tone-time   100\n"
-                               "     --silent-time 50\n"
-                               "     --sleep-time  500\n"
-                               "   Audio output  options:\n"
-                               "     --output-dev  /dev/dsp\n"
-                               "     --use-audio   1\n"
-                               "     --bufsize     4096\n"
-                               "     --speed       8000\n"
-                               "     --bits        8\n"
-                               "   Audio generation options:\n"
-                               "     --table-size  256\n"
-                               "     --volume      100\n"
-                               "     --left        0\n"
-                               "     --right       0\n";
+namespace {
 
 struct settings {
     long tone_time = 100, silent_time = 50, sleep_time = 500;
@@ -66,7 +66,7 @@ reference_run failed(const std::string& err) {
 long parse(const std::vector<std::string>& args, settings& s, reference_run& r) {
     size_t i = 0;
     if (i >= args.size())
-        return r = failed(usage_text), -1;
+        return r = failed(reference_usage), -1;
     while (args[i].compare(0, 2, "--") == 0) {
         const std::string& a = args[i];
         bool known = false;
@@ -75,7 +75,7 @@ long parse(const std::vector<std::string>& args, settings& s, reference_run& r) 
                 continue;
             known = true;
             if (i + 1 >= args.size())
-                return r = failed(usage_text), -1;
+                return r = failed(reference_usage), -1;
             // atoi's reading; strtoll saturates where a value has more
             // digits than fit, which lands outside every range.
             const long long v = std::strtoll(args[i + 1].c_str(), nullptr, 10);
@@ -90,14 +90,14 @@ long parse(const std::vector<std::string>& args, settings& s, reference_run& r) 
         if (a == "--output-dev") {
             known = true;
             if (i + 1 >= args.size())
-                return r = failed(usage_text), -1;
+                return r = failed(reference_usage), -1;
             s.output_dev = args[i + 1];
         }
         if (!known)
-            return r = failed(usage_text), -1;
+            return r = failed(reference_usage), -1;
         i += 2;
         if (i >= args.size())
-            return r = failed(usage_text), -1;
+            return r = failed(reference_usage), -1;
     }
     return static_cast<long>(i);
 }
@@ -179,14 +179,17 @@ void put_frame(output& o, const settings& s, long v) {
     }
 }
 
-void tone(output& o, const settings& s, const std::vector<int16_t>& costab, long f1, long f2,
-          long frames) {
-    const long n = s.table_size, r = s.speed;
+} // namespace
+
+std::vector<int32_t> reference_tone(const std::vector<int16_t>& costab, long f1, long f2, long rate,
+                                    long frames) {
+    const long n = static_cast<long>(costab.size()), r = rate;
     const long step1 = f1 * n / r, rem1 = f1 * n % r;
     const long step2 = f2 * n / r, rem2 = f2 * n % r;
     long err1 = r / 2, err2 = r / 2, h = 0, l = 0;
+    std::vector<int32_t> v;
     for (long i = 0; i < frames; ++i) {
-        put_frame(o, s, costab[h] + costab[l]);
+        v.push_back(costab[static_cast<size_t>(h)] + costab[static_cast<size_t>(l)]);
         h += step1;
         if (err1 < 0) {
             err1 += r;
@@ -204,9 +207,8 @@ void tone(output& o, const settings& s, const std::vector<int16_t>& costab, long
         err1 -= rem1;
         err2 -= rem2;
     }
+    return v;
 }
-
-} // namespace
 
 std::vector<int16_t> reference_costab(long table_size, long volume) {
     std::vector<int16_t> costab(static_cast<size_t>(table_size));
@@ -247,7 +249,8 @@ reference_run reference(const std::vector<std::string>& args, bool device, size_
             for (long i = 0; i < x.frames; ++i)
                 put_frame(o, s, 0);
         else
-            tone(o, s, costab, x.f1, x.f2, x.frames);
+            for (int32_t v : reference_tone(costab, x.f1, x.f2, s.speed, x.frames))
+                put_frame(o, s, v);
     }
     if (!o.buf.empty()) {
         o.run.out += o.buf;

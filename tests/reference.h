@@ -18,8 +18,16 @@ struct reference_run {
     bool too_long = false;      // the output would pass max_bytes; nothing was made
 };
 
+// The usage text.
+extern const char* const reference_usage;
+
 // The cosine table for this table size and volume.
 std::vector<int16_t> reference_costab(long table_size, long volume);
+
+// The sample values of a tone of frames frames read from costab at this
+// rate, frame by frame as the recurrence defines them.
+std::vector<int32_t> reference_tone(const std::vector<int16_t>& costab, long f1, long f2, long rate,
+                                    long frames);
 
 // A run with these arguments (without the program name), where the output
 // path opens.  It is a sound device that grants every request as asked, or

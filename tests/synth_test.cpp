@@ -150,35 +150,6 @@ TEST_F(Synth, ToneKeyD) {
     EXPECT_EQ(v[1], synth::costab[30] + synth::costab[52]);
 }
 
-// The recurrence exactly as it is defined, one frame at a time: the model
-// the generator must match however it gets there.
-std::vector<int32_t> model(int32_t f1, int32_t f2, int32_t n, int32_t r, int32_t ms) {
-    const int32_t step1 = f1 * n / r, rem1 = f1 * n % r;
-    const int32_t step2 = f2 * n / r, rem2 = f2 * n % r;
-    int32_t err1 = r / 2, err2 = r / 2, h = 0, l = 0;
-    std::vector<int32_t> v;
-    for (int32_t i = 0; i < ms * r / 1000; ++i) {
-        v.push_back(synth::costab[h] + synth::costab[l]);
-        h += step1;
-        if (err1 < 0) {
-            err1 += r;
-            h += 1;
-        }
-        if (h >= n)
-            h -= n;
-        l += step2;
-        if (err2 < 0) {
-            err2 += r;
-            l += 1;
-        }
-        if (l >= n)
-            l -= n;
-        err1 -= rem1;
-        err2 -= rem2;
-    }
-    return v;
-}
-
 struct tone_case {
     int32_t f1, f2, n, r, ms;
 };
@@ -199,7 +170,8 @@ TEST_F(Synth, ToneMatchesTheRecurrenceFrameByFrame) {
             start(c.n, 100, c.r, bufsize);
             ASSERT_TRUE(synth::play_tone(c.f1, c.f2, c.ms));
             const std::vector<int32_t> got = samples();
-            const std::vector<int32_t> want = model(c.f1, c.f2, c.n, c.r, c.ms);
+            const std::vector<int32_t> want =
+                reference_tone(reference_costab(c.n, 100), c.f1, c.f2, c.r, c.ms * c.r / 1000);
             ASSERT_EQ(got.size(), want.size())
                 << c.f1 << "+" << c.f2 << " N=" << c.n << " R=" << c.r << " bufsize " << bufsize;
             const auto diff = std::mismatch(got.begin(), got.end(), want.begin());
