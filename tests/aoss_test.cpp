@@ -31,9 +31,7 @@ class Aoss : public in_temp_dir {
         REQUIRE_TOOLS("unshare", "mount", "mknod", "dpkg");
         if (geteuid() != 0)
             GTEST_SKIP() << "a private /dev needs root";
-        lib = shell("dpkg -L alsa-oss 2>/dev/null | grep '/libaoss\\.so\\.0$' | head -1");
-        if (!lib.empty() && lib.back() == '\n')
-            lib.pop_back();
+        lib = package_file("alsa-oss", "libaoss.so.0");
         ASSERT_FALSE(lib.empty()) << "libaoss.so.0 not found (Debian's alsa-oss)";
         write_file(dir + "/asound.conf", alsa_config);
     }

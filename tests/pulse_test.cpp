@@ -77,9 +77,7 @@ class Pulse : public ::testing::Test {
     static void SetUpTestSuite() {
         if (!have_tools({"pulseaudio", "parec", "pactl", "multimon-ng", "sox"}))
             return;
-        dsp_lib = shell("dpkg -L libpulsedsp 2>/dev/null | grep '/libpulsedsp.so$' | head -1");
-        if (!dsp_lib.empty() && dsp_lib.back() == '\n')
-            dsp_lib.pop_back();
+        dsp_lib = package_file("libpulsedsp", "libpulsedsp.so");
         dir = temp_dir();
         fs::create_directories(dir + "/home");
         fs::create_directories(dir + "/run");

@@ -158,6 +158,16 @@ bool have_tools(const std::vector<std::string>& tools) {
     return true;
 }
 
+std::string package_file(const std::string& package, const std::string& name) {
+    // A dot in name matches any character too, which a listing of one
+    // package never confuses.
+    std::string path = shell("dpkg -L " + sh_quote(package) + " 2>/dev/null | grep " +
+                             sh_quote("/" + name + "$") + " | head -1");
+    if (!path.empty() && path.back() == '\n')
+        path.pop_back();
+    return path;
+}
+
 std::string readme_one_liner(const std::string& lib, std::string& numbers) {
     std::ifstream readme(std::string(SOURCE_DIR) + "/README.md");
     std::string line, command;

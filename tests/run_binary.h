@@ -74,6 +74,10 @@ std::string decode_dtmf(const std::string& sox_input, int channel);
 double sox_stat(const std::string& sox_input, int channel, const std::string& field,
                 const std::string& trim = "");
 
+// The path of the file that Debian's package installs under this name (a
+// library to preload), or "" where the package is not installed.
+std::string package_file(const std::string& package, const std::string& name);
+
 // The README's one-liner that preloads lib (a line holding "LD_PRELOAD="
 // and lib), with "numtone" made the built binary; numbers gets what it
 // dials.
