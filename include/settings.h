@@ -5,13 +5,18 @@
 
 namespace cli {
 
+// The output when --output-dev is not given.  Settings starts with this very
+// pointer, so comparing pointers tells a path the user named (even one
+// spelled the same) from the default.
+inline constexpr const char* default_output_dev = "/dev/dsp";
+
 // Every field holds its default until the command line changes it.  All but
 // output_dev are 32-bit: the accepted ranges keep later products below 2^31.
 struct Settings {
     int32_t tone_time = 100;
     int32_t silent_time = 50;
     int32_t sleep_time = 500;
-    const char* output_dev = "/dev/dsp"; // borrowed from argv or the literal
+    const char* output_dev = default_output_dev; // borrowed from argv, or the default
     int32_t use_audio = 1;
     int32_t bufsize = 4096;
     int32_t speed = 8000; // replaced by the rate the device grants

@@ -12,17 +12,29 @@
 
 namespace output {
 
-// A sound device is opened, never created: with the device requests to come
-// the path must name a device, and a missing one is an error rather than a
-// new regular file that would swallow the audio of later runs.  Nor is an
-// existing file truncated when the first request is bound to refuse it.
+// Which open flags a run needs.  A sound device is opened, never created:
+// with the device requests to come the path must name a device, and a
+// missing one is an error rather than a new regular file that would swallow
+// the audio of later runs.  Nor is an existing file truncated when the first
+// request is bound to refuse it.  Without the requests a path the user
+// named is created or truncated like any output file; the default device
+// path, which the user did not name, is still never created.
+[[nodiscard]] static int open_flags() {
+    const auto& s = cli::settings;
+    if (s.use_audio == 1)
+        return O_WRONLY;
+    if (s.output_dev == cli::default_output_dev)
+        return O_WRONLY | O_TRUNC;
+    return O_WRONLY | O_CREAT | O_TRUNC;
+}
+
 bool open_output() {
     const char* path = cli::settings.output_dev;
     if (std::strcmp(path, "-") == 0) {
         out_fd = 1;
         return true;
     }
-    const int flags = cli::settings.use_audio == 1 ? O_WRONLY : O_WRONLY | O_CREAT | O_TRUNC;
+    const int flags = open_flags();
     do
         out_fd = open(path, flags, 0644);
     while (out_fd < 0 && errno == EINTR);
