@@ -76,7 +76,7 @@ TEST_F(Decoded, EveryKeyInEveryFormat) {
         args.insert(args.end(), s.args.begin(), s.args.end());
         args.insert(args.end(), s.numbers.begin(), s.numbers.end());
         const run_result r = run_numtone(args);
-        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.status, 0) << "\n" << excerpt(r.err);
 
         std::string want;
         for (const auto& n : s.numbers)
@@ -86,7 +86,7 @@ TEST_F(Decoded, EveryKeyInEveryFormat) {
         const raw_format f(s.args);
         const bool left = f.channels == 1 || value_of(s.args, "--left", "0") == "1";
         const bool right = f.channels == 2 && value_of(s.args, "--right", "0") == "1";
-        const std::string what = testing::PrintToString(s.args);
+        const std::string what = show_args(s.args);
         for (int ch = 1; ch <= f.channels; ++ch) {
             const bool carries = ch == 1 ? left : right;
             if (carries) {

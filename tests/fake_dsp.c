@@ -13,6 +13,10 @@
  *   FAKE_WRITE_EAGAIN  every other write fails with EAGAIN first
  *   FAKE_WRITE_ZERO    every write to the output takes nothing and returns 0
  *   FAKE_CLOSE_ERRNO   close really closes, then fails with this errno
+ *   FAKE_DSP_PATH      an open of /dev/dsp opens this path instead, with the
+ *                      same flags, so that a test can see what the default
+ *                      output does where there is no device, without a
+ *                      private /dev
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -59,6 +63,32 @@ static int answer(const char* name, int* arg) {
     snprintf(var, sizeof var, "FAKE_DSP_%s", name);
     *arg = env_int(var, *arg);
     return 0;
+}
+
+static int open_as_asked(const char* name, const char* path, int flags, va_list ap) {
+    int (*real)(const char*, int, ...) = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, name);
+    const char* instead = getenv("FAKE_DSP_PATH");
+    if (instead != NULL && strcmp(path, "/dev/dsp") == 0)
+        path = instead;
+    if (flags & (O_CREAT | O_TMPFILE))
+        return real(path, flags, va_arg(ap, mode_t));
+    return real(path, flags);
+}
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    int r = open_as_asked("open", path, flags, ap);
+    va_end(ap);
+    return r;
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    int r = open_as_asked("open64", path, flags, ap);
+    va_end(ap);
+    return r;
 }
 
 int ioctl(int fd, unsigned long request, ...) {

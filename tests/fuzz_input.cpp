@@ -1,5 +1,6 @@
 #include "fuzz_input.h"
 #include "cli.h"
+#include "compare.h"
 #include "reference.h"
 
 #include <cstdio>
@@ -33,13 +34,6 @@ struct memory_file {
         return s;
     }
 };
-
-std::string show(const std::vector<std::string>& args) {
-    std::string s;
-    for (const auto& a : args)
-        s += " '" + a + "'";
-    return s;
-}
 
 } // namespace
 
@@ -82,11 +76,14 @@ std::string check_fuzz_input(const uint8_t* data, size_t size) {
     if (status != want.status)
         differs +=
             "status " + std::to_string(status) + ", not " + std::to_string(want.status) + "\n";
-    if (err.contents() != want.err)
-        differs += "messages \"" + err.contents() + "\", not \"" + want.err + "\"\n";
-    const std::string bytes = out.contents();
-    if (bytes != want.out)
-        differs += "output of " + std::to_string(bytes.size()) + " bytes, not the " +
-                   std::to_string(want.out.size()) + " expected\n";
-    return differs.empty() ? "" : "numtone" + show(args) + ":\n" + differs;
+    // Messages short enough to read are shown as they are.
+    const std::string got_err = err.contents();
+    if (got_err != want.err && got_err.size() + want.err.size() < 200)
+        differs += "messages \"" + got_err + "\", not \"" + want.err + "\"\n";
+    else if (got_err != want.err)
+        differs += "messages: " + byte_difference(got_err, want.err) + "\n";
+    const std::string bytes = byte_difference(out.contents(), want.out);
+    if (!bytes.empty())
+        differs += "output: " + bytes + "\n";
+    return differs.empty() ? "" : "numtone " + show_args(args) + ":\n" + differs;
 }

@@ -20,22 +20,18 @@ class Reference : public in_temp_dir {
     // every request as asked, and compares the run with the reference for
     // the same arguments.
     device_run expect_same(const std::vector<std::string>& args) {
-        const std::string what = testing::PrintToString(args);
+        const std::string what = show_args(args);
         const device_run d = on_device(dir, args);
         std::vector<std::string> full{"--output-dev", dir + "/dsp"};
         full.insert(full.end(), args.begin(), args.end());
         const reference_run want = reference(full, true);
         EXPECT_EQ(d.r.status, want.status) << what;
-        EXPECT_EQ(d.r.err, want.err) << what;
-        EXPECT_EQ(d.pcm.size(), want.out.size()) << what;
-        const auto diff =
-            std::mismatch(d.pcm.begin(), d.pcm.end(), want.out.begin(), want.out.end());
-        EXPECT_TRUE(diff.first == d.pcm.end() && diff.second == want.out.end())
-            << what << ": first differs at byte " << (diff.first - d.pcm.begin());
+        EXPECT_TRUE(same_text(d.r.err, want.err)) << what;
+        EXPECT_TRUE(same_bytes(d.pcm, want.out)) << what;
         std::vector<size_t> got;
         for (int w : writes(d))
             got.push_back(static_cast<size_t>(w));
-        EXPECT_EQ(got, want.writes) << what;
+        EXPECT_TRUE(same_writes(got, want.writes)) << what;
         return d;
     }
 };
@@ -81,6 +77,12 @@ TEST_F(Reference, SameBytesAndWrites) {
          "--table-size", "1021", "*D"},
         {"--use-audio", "0", "--bits", "16", "--left", "1", "--tone-time", "2100", "--speed",
          "44100", "--bufsize", "4097", "5"},
+        // The period kept from one long tone must grow for a longer one:
+        // key 8 repeats every 2000 frames at 8000 Hz, key 1 every 8000.
+        {"--use-audio", "0", "--tone-time", "3000", "--table-size", "65536", "--bufsize", "1001",
+         "8", "1"},
+        {"--use-audio", "0", "--bits", "16", "--right", "1", "--tone-time", "3000", "--table-size",
+         "65536", "--bufsize", "1001", "8", "1"},
         // Block sizes that are not whole frames.
         {"--use-audio", "0", "--bits", "16", "--bufsize", "5", "12"},
         {"--use-audio", "0", "--bits", "16", "--bufsize", "7", "--speed", "11025", "3"},
@@ -126,8 +128,10 @@ TEST_F(Reference, EveryRangeAtBothEnds) {
                 "--use-audio", "0", "--tone-time", "20", r.option, std::to_string(v), "1,1"};
             const bool in_range = v >= r.min && v <= r.max;
             const device_run d = expect_same(args);
-            EXPECT_EQ(d.r.status, in_range ? 0 : 1) << r.option << " " << v << ": " << d.r.err;
-            EXPECT_EQ(d.r.err, in_range ? "" : refused) << r.option << " " << v;
+            EXPECT_EQ(d.r.status, in_range ? 0 : 1) << r.option << " " << v << ": "
+                                                    << "\n"
+                                                    << excerpt(d.r.err);
+            EXPECT_TRUE(same_text(d.r.err, in_range ? "" : refused)) << r.option << " " << v;
         }
     }
 }
@@ -137,7 +141,7 @@ TEST_F(Reference, OnlyDashIsStandardOutput) {
     run_options opt;
     opt.cwd = dir;
     const run_result r = run_numtone({"--use-audio", "0", "--output-dev", "-out.raw", "12"}, opt);
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 0) << "\n" << excerpt(r.err);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(read_file(dir + "/-out.raw"), reference({"--use-audio", "0", "12"}).out);
 }
@@ -149,27 +153,38 @@ TEST_F(Reference, StandardInputClosed) {
     opt.close_stdin = true;
     const std::string out = dir + "/out.raw";
     const run_result r = run_numtone({"--use-audio", "0", "--output-dev", out, "12"}, opt);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0) << "\n" << excerpt(r.err);
+    EXPECT_TRUE(same_text(r.err, ""));
     EXPECT_EQ(read_file(out), reference({"--use-audio", "0", "12"}).out);
 }
 
-// The output is opened for writing only: a file its user may write but not
-// read is written all the same.
-TEST_F(Reference, WriteOnlyFile) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to run as another user";
-    const std::string out = dir + "/out.raw";
-    write_file(out, "old");
-    ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(out.c_str(), 0200), 0);
+// The output is opened for writing only: a file or a device its user may
+// write but not read is written all the same, as the user nobody, on a file
+// of mode 0200 that nobody owns.  The device is the stand-in one, which
+// answers the requests on any descriptor.
+TEST_F(Reference, WriteOnlyOutput) {
+    SKIP_IF(cannot_run_as_nobody());
+    const std::string out = dir + "/out.raw", log = dir + "/log";
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
-    run_options opt;
-    opt.uid = 65534;
-    const run_result r = run_numtone({"--use-audio", "0", "--output-dev", out, "12"}, opt);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_file(out), reference({"--use-audio", "0", "12"}).out);
+    for (const char* audio : {"0", "1"}) {
+        for (const auto& f : {out, log}) {
+            write_file(f, "");
+            ASSERT_TRUE(give_to_nobody(f)) << f;
+        }
+        ASSERT_EQ(chmod(out.c_str(), 0200), 0);
+        run_options opt;
+        opt.as_nobody = true;
+        opt.fake_dsp = true;
+        opt.env = {"FAKE_DSP_LOG=" + log};
+        const run_result r =
+            run_numtone({"--use-audio", audio, "--bits", "16", "--output-dev", out, "12"}, opt);
+        EXPECT_EQ(r.status, 0) << "--use-audio " << audio << ": "
+                               << "\n"
+                               << excerpt(r.err);
+        EXPECT_TRUE(same_text(r.err, "")) << "--use-audio " << audio;
+        const std::string want = reference({"--use-audio", "0", "--bits", "16", "12"}).out;
+        EXPECT_TRUE(same_bytes(read_file(out), want)) << "--use-audio " << audio;
+    }
 }
 
 } // namespace

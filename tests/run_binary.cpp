@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <map>
+#include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -13,12 +16,59 @@
 
 extern char** environ;
 
+namespace {
+
+// The user nobody, or null where there is none.
+const passwd* nobody() {
+    return getpwnam("nobody");
+}
+
+// In a child about to exec: give up root for nobody, supplementary groups
+// too, so that nothing of root's access is left.
+bool become_nobody() {
+    const passwd* pw = nobody();
+    return pw != nullptr && setgroups(0, nullptr) == 0 && setgid(pw->pw_gid) == 0 &&
+           setuid(pw->pw_uid) == 0;
+}
+
+// A copy, made once, of a file of the build in a directory of mode 0755
+// under the temporary directory: the checkout may sit in a home of mode
+// 0700, as root's is, where another user cannot reach the build itself.
+// The copies go when the tests end.
+struct reachable_copies {
+    std::string dir;
+    std::map<std::string, std::string> made;
+    ~reachable_copies() {
+        if (!dir.empty())
+            std::filesystem::remove_all(dir);
+    }
+    const std::string& of(const std::string& path) {
+        if (dir.empty()) {
+            dir = temp_dir();
+            chmod(dir.c_str(), 0755);
+        }
+        std::string& copy = made[path];
+        if (copy.empty()) {
+            copy = dir + "/" + std::filesystem::path(path).filename().string();
+            std::filesystem::copy_file(path, copy,
+                                       std::filesystem::copy_options::overwrite_existing);
+            chmod(copy.c_str(), 0755);
+        }
+        return copy;
+    }
+};
+reachable_copies copies;
+
+} // namespace
+
 int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, int stdout_fd,
                   int stderr_fd) {
     // opt.env comes first, then what a preload needs, then what we inherit:
     // the first of each name is the one kept.
     std::vector<std::string> env = opt.env, later;
-    const std::string preload = opt.fake_dsp ? FAKE_DSP_LIB : opt.preload;
+    std::string preload = opt.fake_dsp ? FAKE_DSP_LIB : opt.preload;
+    if (opt.as_nobody && !preload.empty())
+        preload = copies.of(preload);
     if (!preload.empty()) {
         later.push_back("LD_PRELOAD=" + preload);
         // A sanitised build wants its runtime first; the preloaded library
@@ -38,7 +88,8 @@ int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, 
     std::vector<char*> argv;
     for (const auto& w : opt.wrapper)
         argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(const_cast<char*>(NUMTONE_BIN));
+    const std::string bin = opt.as_nobody ? copies.of(NUMTONE_BIN) : NUMTONE_BIN;
+    argv.push_back(const_cast<char*>(bin.c_str()));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -53,8 +104,7 @@ int spawn_numtone(const std::vector<std::string>& args, const run_options& opt, 
     if (pid == 0) {
         umask(static_cast<mode_t>(opt.umask));
         signal(SIGPIPE, SIG_DFL); // as a shell would leave it
-        if (opt.uid >= 0 &&
-            (setgid(static_cast<gid_t>(opt.uid)) != 0 || setuid(static_cast<uid_t>(opt.uid)) != 0))
+        if (opt.as_nobody && !become_nobody())
             _exit(126);
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
             _exit(126);
@@ -90,6 +140,61 @@ std::vector<std::string> private_dev(const std::string& command) {
             "-c",
             "mount -t tmpfs numtone-dev /dev && mknod -m 666 /dev/null c 1 3 && " + command,
             "sh"};
+}
+
+std::string cannot_run_as_nobody() {
+    if (geteuid() != 0)
+        return "not root: cannot run as the user nobody";
+    if (nobody() == nullptr)
+        return "no user nobody";
+    const std::string& bin = copies.of(NUMTONE_BIN);
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(become_nobody() && access(bin.c_str(), X_OK) == 0 ? 0 : 1);
+    if (wait_status(pid) != 0)
+        return "the user nobody cannot reach " + copies.dir + " (set TMPDIR to a directory it can)";
+    return "";
+}
+
+bool give_to_nobody(const std::string& path) {
+    const passwd* pw = nobody();
+    return pw != nullptr && chown(path.c_str(), pw->pw_uid, pw->pw_gid) == 0;
+}
+
+std::string cannot_make_private_dev() {
+    if (geteuid() != 0)
+        return "not root: a private /dev needs root";
+    if (!have_tools({"unshare", "mount", "mknod"}))
+        return "no unshare, mount or mknod";
+    // The very wrapper the tests use, running nothing.
+    static const std::string why = [] {
+        std::string command;
+        for (const auto& w : private_dev("true"))
+            command += sh_quote(w) + " ";
+        int st = 0;
+        std::string out = shell(command + "2>&1", &st);
+        if (st == 0)
+            return std::string();
+        out = out.substr(0, out.find('\n'));
+        return "no private mount namespace here: " + out.substr(0, 200);
+    }();
+    return why;
+}
+
+testing::AssertionResult same_bytes(const std::string& got, const std::string& want) {
+    const std::string d = byte_difference(got, want);
+    return d.empty() ? testing::AssertionSuccess() : testing::AssertionFailure() << d;
+}
+
+testing::AssertionResult same_text(const std::string& got, const std::string& want) {
+    const std::string d = text_difference(got, want);
+    return d.empty() ? testing::AssertionSuccess() : testing::AssertionFailure() << d;
+}
+
+testing::AssertionResult same_writes(const std::vector<size_t>& got,
+                                     const std::vector<size_t>& want) {
+    const std::string d = size_difference(got, want);
+    return d.empty() ? testing::AssertionSuccess() : testing::AssertionFailure() << d;
 }
 
 std::string read_file(const std::string& path) {

@@ -1,6 +1,8 @@
 // Runs the built numtone as a user would, capturing what it prints.
 #pragma once
 
+#include "compare.h"
+
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -17,7 +19,9 @@ struct run_options {
     bool fake_dsp = false;        // preload the stand-in sound device
     std::string preload;          // or this library
     int umask = 022;
-    int uid = -1; // run as this user and group (needs root)
+    // Run as the user nobody (needs root; see cannot_run_as_nobody), from
+    // copies of the binary and the preload that nobody can reach.
+    bool as_nobody = false;
     // numtone runs as the last argument of this command, with its own
     // arguments after it (for example in a private /dev: private_dev()).
     std::vector<std::string> wrapper;
@@ -117,6 +121,29 @@ class in_temp_dir : public ::testing::Test {
     void TearDown() override;
     std::string dir;
 };
+
+// Streams and write sizes compared with a failure report of a line: both
+// lengths and the first difference, never the data.
+testing::AssertionResult same_bytes(const std::string& got, const std::string& want);
+testing::AssertionResult same_text(const std::string& got, const std::string& want);
+testing::AssertionResult same_writes(const std::vector<size_t>& got,
+                                     const std::vector<size_t>& want);
+
+// Probes of the environment, for tests that need more than a plain process:
+// "" where the test can run here, otherwise a one-line reason to skip.
+// They look at the machine only, never at what numtone does.
+std::string cannot_run_as_nobody();    // root, a user nobody, a build it can reach
+std::string cannot_make_private_dev(); // root, and a mount namespace of our own
+
+// Makes the file the user nobody's (needs root).
+bool give_to_nobody(const std::string& path);
+
+#define SKIP_IF(reason)                                                                            \
+    do {                                                                                           \
+        const std::string why_not = (reason);                                                      \
+        if (!why_not.empty())                                                                      \
+            GTEST_SKIP() << why_not;                                                               \
+    } while (0)
 
 // Tests that judge numtone with real tools run wherever those are installed;
 // in CI, which installs them, a missing one is a failure, never a skip.
