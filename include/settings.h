@@ -5,10 +5,12 @@
 
 namespace cli {
 
-// The output when --output-dev is not given.  Settings starts with this very
-// pointer, so comparing pointers tells a path the user named (even one
-// spelled the same) from the default.
-inline constexpr const char* default_output_dev = "/dev/dsp";
+// The output when --output-dev is not given.  Settings starts pointing at
+// this very array, which has one address in the whole program, so comparing
+// pointers tells a path the user named (even one spelled the same) from the
+// default.  A string literal would not do: copies of one need not share an
+// address, and under AddressSanitizer they do not.
+inline constexpr char default_output_dev[] = "/dev/dsp";
 
 // Every field holds its default until the command line changes it.  All but
 // output_dev are 32-bit: the accepted ranges keep later products below 2^31.
