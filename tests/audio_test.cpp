@@ -13,22 +13,6 @@ namespace fs = std::filesystem;
 
 const std::string all_keys = "0123456789*#ABCD";
 
-// The raw format numtone writes for these options, as sox input flags.
-struct raw_format {
-    int rate, bits, channels;
-
-    explicit raw_format(const std::vector<std::string>& args)
-        : rate(std::stoi(value_of(args, "--speed", "8000"))),
-          bits(std::stoi(value_of(args, "--bits", "8"))),
-          channels(value_of(args, "--left", "0") == "1" || value_of(args, "--right", "0") == "1"
-                       ? 2
-                       : 1) {}
-
-    std::string sox_input(const std::string& path) const {
-        return sox_raw(path, rate, bits, channels);
-    }
-};
-
 std::string decode(const std::string& path, const raw_format& f, int channel) {
     return decode_dtmf(f.sox_input(path), channel);
 }
@@ -78,18 +62,11 @@ TEST_F(Decoded, EveryKeyInEveryFormat) {
         const run_result r = run_numtone(args);
         ASSERT_EQ(r.status, 0) << "\n" << excerpt(r.err);
 
-        std::string want;
-        for (const auto& n : s.numbers)
-            for (char c : n)
-                if (all_keys.find(c) != std::string::npos)
-                    want += c;
+        const std::string want = keys_of(s.numbers);
         const raw_format f(s.args);
-        const bool left = f.channels == 1 || value_of(s.args, "--left", "0") == "1";
-        const bool right = f.channels == 2 && value_of(s.args, "--right", "0") == "1";
         const std::string what = show_args(s.args);
         for (int ch = 1; ch <= f.channels; ++ch) {
-            const bool carries = ch == 1 ? left : right;
-            if (carries) {
+            if (f.carries(ch)) {
                 EXPECT_EQ(decode(raw, f, ch), want) << what << " channel " << ch;
             } else {
                 EXPECT_EQ(sox_stat(raw, f, ch, "Maximum amplitude"), 0.0) << what;

@@ -335,6 +335,43 @@ std::string sox_raw(const std::string& path, int rate, int bits, int channels) {
            std::to_string(channels) + " " + sh_quote(path);
 }
 
+raw_format::raw_format(const std::vector<std::string>& args)
+    : rate(std::stoi(value_of(args, "--speed", "8000"))),
+      bits(std::stoi(value_of(args, "--bits", "8"))), left(value_of(args, "--left", "0") == "1"),
+      right(value_of(args, "--right", "0") == "1") {
+    channels = left || right ? 2 : 1;
+}
+
+std::string raw_format::sox_input(const std::string& path) const {
+    return sox_raw(path, rate, bits, channels);
+}
+
+bool raw_format::carries(int channel) const {
+    return channels == 1 || (channel == 1 ? left : right);
+}
+
+std::string keys_of(const std::vector<std::string>& numbers) {
+    std::string keys;
+    for (const auto& n : numbers)
+        for (char c : n)
+            if (std::string("0123456789*#ABCD").find(c) != std::string::npos)
+                keys += c;
+    return keys;
+}
+
+std::string exchange_hears(const std::string& path, const raw_format& f, int channel) {
+    int st = 0;
+    std::string heard = shell(sh_quote(DTMF_JUDGE) + " " + std::to_string(f.rate) + " " +
+                                  std::to_string(f.bits) + " " + std::to_string(f.channels) + " " +
+                                  std::to_string(channel) + " < " + sh_quote(path),
+                              &st);
+    if (st != 0)
+        throw std::runtime_error("dtmf_judge failed with status " + std::to_string(st));
+    if (!heard.empty() && heard.back() == '\n')
+        heard.pop_back();
+    return heard;
+}
+
 std::string decode_dtmf(const std::string& sox_input, int channel) {
     const std::string out =
         shell("sox -V1 " + sox_input + " -t raw -e signed -b 16 -r 22050 -c 1 - remix " +

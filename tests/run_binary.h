@@ -68,6 +68,25 @@ bool have_tools(const std::vector<std::string>& tools);
 // bits, signed little-endian at 16.
 std::string sox_raw(const std::string& path, int rate, int bits, int channels);
 
+// The raw format numtone writes for these options.
+struct raw_format {
+    int rate, bits, channels;
+    bool left, right; // which channels of a stereo frame carry the tone
+
+    explicit raw_format(const std::vector<std::string>& args);
+    // sox's input arguments for a file in this format.
+    std::string sox_input(const std::string& path) const;
+    // Whether channel (from 1) carries the tone.
+    bool carries(int channel) const;
+};
+
+// The keys dialled in these numbers, in order.
+std::string keys_of(const std::vector<std::string>& numbers);
+
+// The keys spandsp's DTMF receiver, a telephone exchange's, hears on one
+// channel (from 1) of a raw file in this format (tests/dtmf_judge.c).
+std::string exchange_hears(const std::string& path, const raw_format& f, int channel);
+
 // The digits multimon-ng hears on one channel of a sox input (a file, or
 // sox_raw's arguments), resampled to the 22050 Hz signed 16-bit mono it
 // reads.
