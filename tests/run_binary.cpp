@@ -1,6 +1,7 @@
 #include "run_binary.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -195,6 +196,35 @@ testing::AssertionResult same_writes(const std::vector<size_t>& got,
                                      const std::vector<size_t>& want) {
     const std::string d = size_difference(got, want);
     return d.empty() ? testing::AssertionSuccess() : testing::AssertionFailure() << d;
+}
+
+testing::AssertionResult holds_exactly(const std::string& rec, const std::string& want,
+                                       char silence, char pad, size_t pad_bytes) {
+    const size_t at = rec.find(want);
+    if (at == std::string::npos)
+        return testing::AssertionFailure()
+               << "the recording (" << rec.size() << " bytes) does not hold the " << want.size()
+               << " bytes of the output";
+    // Up to pad_bytes of pad right before and right after the output.
+    size_t from = at, to = at + want.size();
+    for (size_t n = 0; n < pad_bytes && from > 0 && rec[from - 1] == pad; ++n)
+        --from;
+    for (size_t n = 0; n < pad_bytes && to < rec.size() && rec[to] == pad; ++n)
+        ++to;
+    auto byte = [&](size_t i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "byte %02x at offset %zu of the recording",
+                      static_cast<unsigned char>(rec[i]), i);
+        return std::string(text);
+    };
+    const size_t before = rec.substr(0, from).find_first_not_of(silence);
+    if (before != std::string::npos)
+        return testing::AssertionFailure() << byte(before) << ", before the output at " << at;
+    const size_t after = rec.find_first_not_of(silence, to);
+    if (after != std::string::npos)
+        return testing::AssertionFailure()
+               << byte(after) << ", " << after - at - want.size() << " bytes after the output";
+    return testing::AssertionSuccess();
 }
 
 std::string read_file(const std::string& path) {

@@ -148,6 +148,12 @@ testing::AssertionResult same_text(const std::string& got, const std::string& wa
 testing::AssertionResult same_writes(const std::vector<size_t>& got,
                                      const std::vector<size_t>& want);
 
+// Whether the recording holds want as one unbroken run, with nothing but
+// silence before and after it, save up to pad_bytes of pad right before
+// and right after it.
+testing::AssertionResult holds_exactly(const std::string& rec, const std::string& want,
+                                       char silence, char pad = 0, size_t pad_bytes = 0);
+
 // Probes of the environment, for tests that need more than a plain process:
 // "" where the test can run here, otherwise a one-line reason to skip.
 // They look at the machine only, never at what numtone does.
