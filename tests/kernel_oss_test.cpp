@@ -151,7 +151,9 @@ play() { # case, rate, channels, program, arguments...
     }
 
     // Boots the guest under KVM where the CPU offers it, else (or where
-    // the guest does not come up under KVM) under TCG; "" if it ran.
+    // the guest does not come up under KVM) under TCG.  Returns "" once the
+    // guest has run every case, and otherwise why not; sets cannot_boot
+    // where the guest did not even come up, before numtone had any part.
     std::string boot() {
         const bool kvm = shell("grep -m1 -wo -E 'vmx|svm' /proc/cpuinfo") != "" &&
                          access("/dev/kvm", R_OK | W_OK) == 0;
@@ -181,11 +183,15 @@ play() { # case, rate, channels, program, arguments...
                 RecordProperty("accel", accel);
                 return "";
             }
-            if (st == 124)
-                return "the guest did not finish in 900 s under " + accel +
-                       ": starved of CPU, or hung\n" + excerpt(console);
+            if (console.find("NUMTONE-GUEST-UP") != std::string::npos)
+                return "the guest came up under " + accel + " but did not finish" +
+                       (st == 124 ? " in 900 s: starved of CPU, or a run hung\n" : "\n") +
+                       excerpt(read_file(dir + "/out/guest.log"));
         }
-        return "the guest did not come up:\n" + excerpt(read_file(dir + "/console.log"));
+        cannot_boot = true;
+        std::string console = read_file(dir + "/console.log");
+        console = console.substr(console.size() > 300 ? console.size() - 300 : 0);
+        return "qemu cannot boot a guest here: " + excerpt(console);
     }
 
     std::string out(size_t i, const std::string& what) const {
@@ -193,6 +199,7 @@ play() { # case, rate, channels, program, arguments...
     }
 
     std::string kernel;
+    bool cannot_boot = false;
 };
 
 // What the card plays for a stream numtone writes in 8 bits: the kernel's
@@ -269,7 +276,8 @@ TEST_F(KernelOss, PlaysAndAnswersAsTheDriverDoes) {
     make_initramfs();
     write_guest_script(cases);
     const std::string failed = boot();
-    ASSERT_EQ(failed, "");
+    SKIP_IF(cannot_boot ? failed : "");
+    ASSERT_TRUE(failed.empty()) << failed;
     ASSERT_FALSE(fs::exists("/dev/dsp") && !fs::is_character_file("/dev/dsp"));
 
     std::vector<std::string> starved;
