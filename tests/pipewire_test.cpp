@@ -103,11 +103,7 @@ class PipeWire : public ::testing::Test {
     // The graph runs at this rate: the stream's own, where nothing may be
     // resampled.
     static void clock_rate(int rate) {
-        std::string vars;
-        for (const auto& e : server.env)
-            vars += sh_quote(e) + " ";
-        shell("env " + vars + "pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate) +
-              " >/dev/null 2>&1");
+        server.client("pw-metadata -n settings 0 clock.force-rate " + std::to_string(rate));
     }
 
     // Plays numtone in a private /dev, which afterwards must hold only

@@ -48,11 +48,11 @@ void sound_server::favour_daemons() const {
         setpriority(PRIO_PROCESS, static_cast<id_t>(pid), -10); // refused without CAP_SYS_NICE
 }
 
-std::string sound_server::pactl(const std::string& args) const {
+std::string sound_server::client(const std::string& command) const {
     std::string vars;
     for (const auto& e : env)
         vars += sh_quote(e) + " ";
-    return shell("env " + vars + "pactl " + args + " 2>/dev/null");
+    return shell("env " + vars + command + " 2>/dev/null");
 }
 
 bool sound_server::wait_for_sink(const std::string& name) const {

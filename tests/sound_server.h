@@ -36,7 +36,10 @@ struct sound_server {
     // Raises the daemons' priority, where the machine allows it, so that a
     // busy machine does not starve the graph into underruns.
     void favour_daemons() const;
-    std::string pactl(const std::string& args) const;
+    // Runs a client command (sh) with the client environment; returns its
+    // standard output, its errors dropped.
+    std::string client(const std::string& command) const;
+    std::string pactl(const std::string& args) const { return client("pactl " + args); }
     // Waits up to ten seconds for pactl info to show this default sink.
     bool wait_for_sink(const std::string& name) const;
     // The end of the daemons' log, for a failure report.
